@@ -1,0 +1,75 @@
+#include "Interaction.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "RuntimeError.h"
+
+namespace zr::rt {
+namespace {
+
+std::mutex hooksMutex;
+InteractionHooks installed;
+int currentPointer = pointer::Default;
+
+InteractionHooks Current() {
+  std::lock_guard lock(hooksMutex);
+  return installed;
+}
+
+}  // namespace
+
+InteractionHooks InstallInteraction(InteractionHooks hooks) {
+  std::lock_guard lock(hooksMutex);
+  std::swap(installed, hooks);
+  return hooks;
+}
+
+int MsgBox(const std::string& text, int style, const std::string& title) {
+  auto hooks = Current();
+  if (!hooks.messageBox) {
+    throw RuntimeError(err::Internal, "メッセージボックスを表示できません。");
+  }
+  return hooks.messageBox(text, style, title);
+}
+
+void EndProgram() {
+  auto hooks = Current();
+  if (hooks.endProgram) {
+    hooks.endProgram();
+    return;
+  }
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+void SetMousePointer(int code) {
+  auto hooks = Current();
+  if (hooks.setMousePointer) hooks.setMousePointer(code);
+  std::lock_guard lock(hooksMutex);
+  currentPointer = code;
+}
+
+int MousePointer() {
+  std::lock_guard lock(hooksMutex);
+  return currentPointer;
+}
+
+void DoEvents() {
+  auto hooks = Current();
+  if (hooks.doEvents) hooks.doEvents();
+}
+
+void WaitUntil(const std::function<bool()>& done) {
+  auto hooks = Current();
+  if (hooks.waitUntil) {
+    hooks.waitUntil(done);
+    return;
+  }
+  while (!done()) std::this_thread::yield();
+}
+
+}  // namespace zr::rt

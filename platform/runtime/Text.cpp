@@ -1,0 +1,139 @@
+#include "Text.h"
+
+namespace zr::rt {
+namespace {
+
+constexpr std::string_view kFullWidthBlank = "\u3000";
+
+// Decodes one code point at `pos`; returns the code point and advances `pos`.
+// Malformed bytes come back as themselves so that comparisons stay total.
+char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
+  const auto lead = static_cast<unsigned char>(s[pos]);
+  int length = 1;
+  char32_t cp = lead;
+  if (lead >= 0xC0 && lead < 0xE0) {
+    length = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    length = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead < 0xF8) {
+    length = 4;
+    cp = lead & 0x07;
+  }
+  if (length == 1 || pos + length > s.size()) {
+    ++pos;
+    return lead;
+  }
+  for (int i = 1; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(s[pos + i]);
+    if ((c & 0xC0) != 0x80) {
+      ++pos;
+      return lead;
+    }
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  pos += length;
+  return cp;
+}
+
+char32_t Fold(char32_t cp, bool foldWidth) {
+  if (foldWidth && cp >= 0xFF01 && cp <= 0xFF5E) cp -= 0xFEE0;  // full-width ASCII block
+  if (cp >= 'A' && cp <= 'Z') return cp + ('a' - 'A');
+  if (cp >= 0xFF21 && cp <= 0xFF3A) return cp + (0xFF41 - 0xFF21);
+  return cp;
+}
+
+}  // namespace
+
+std::string Trim(std::string_view text) {
+  bool changed = true;
+  while (changed && !text.empty()) {
+    changed = false;
+    if (text.front() == ' ') {
+      text.remove_prefix(1);
+      changed = true;
+    } else if (text.starts_with(kFullWidthBlank)) {
+      text.remove_prefix(kFullWidthBlank.size());
+      changed = true;
+    }
+    if (text.empty()) break;
+    if (text.back() == ' ') {
+      text.remove_suffix(1);
+      changed = true;
+    } else if (text.ends_with(kFullWidthBlank)) {
+      text.remove_suffix(kFullWidthBlank.size());
+      changed = true;
+    }
+  }
+  return std::string(text);
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b, bool foldWidth) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (Fold(NextCodePoint(a, i), foldWidth) != Fold(NextCodePoint(b, j), foldWidth)) return false;
+  }
+  return i == a.size() && j == b.size();
+}
+
+std::size_t FindIgnoreCase(std::string_view haystack, std::string_view needle, bool foldWidth) {
+  for (std::size_t start = 0; start <= haystack.size(); ++start) {
+    // Only start on a code point boundary.
+    if (start < haystack.size() && (static_cast<unsigned char>(haystack[start]) & 0xC0) == 0x80) continue;
+    std::size_t i = start;
+    std::size_t j = 0;
+    bool match = true;
+    while (j < needle.size()) {
+      if (i >= haystack.size()) {
+        match = false;
+        break;
+      }
+      if (Fold(NextCodePoint(haystack, i), foldWidth) != Fold(NextCodePoint(needle, j), foldWidth)) {
+        match = false;
+        break;
+      }
+    }
+    if (match) return start;
+  }
+  return std::string_view::npos;
+}
+
+std::string DecimalText(int32_t number) { return std::to_string(number); }
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    if (lead < 0x80) {
+      ++pos;
+      continue;
+    }
+    int length = 0;
+    char32_t min = 0;
+    if (lead >= 0xC2 && lead < 0xE0) {
+      length = 2;
+      min = 0x80;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+      length = 3;
+      min = 0x800;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+      length = 4;
+      min = 0x10000;
+    } else {
+      return false;
+    }
+    if (pos + length > text.size()) return false;
+    std::size_t next = pos;
+    const char32_t cp = NextCodePoint(text, next);
+    if (next != pos + static_cast<std::size_t>(length)) return false;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    pos = next;
+  }
+  return true;
+}
+
+}  // namespace zr::rt

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Text helpers over UTF-8 strings.
+namespace zr::rt {
+
+// Removes ordinary blanks (U+0020) and full-width blanks (U+3000) from both ends.
+std::string Trim(std::string_view text);
+
+bool EndsWith(std::string_view text, std::string_view suffix);
+
+// Case-blind equality for ASCII letters and full-width Latin letters; with
+// foldWidth, a full-width Latin letter or digit also equals its ASCII form.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b, bool foldWidth = false);
+
+// Byte offset of the first case-blind occurrence of `needle`, or npos.
+std::size_t FindIgnoreCase(std::string_view haystack, std::string_view needle, bool foldWidth = false);
+
+// The signed decimal form that error reports carry.
+std::string DecimalText(int32_t number);
+
+// True when `text` is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace zr::rt

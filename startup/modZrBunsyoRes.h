@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace zr::startup {
+
+// The suite's temporary folder, exactly as the suite returned it at start-up.
+extern std::string GStrTempPath;
+
+// The identifier under which this tool announces itself to the suite.
+inline constexpr const char* kProgramId = "TOOL(BackUp)";
+
+// The one restore window of the program, created on first use.
+class RestoreWindowProvider {
+ public:
+  virtual ~RestoreWindowProvider() = default;
+  // Creates the window when it does not exist yet, then shows it without
+  // waiting for it to close; its load handling runs inside this call.
+  virtual void ShowModeless() = 0;
+};
+
+// The program's entry. Has no error handling of its own: a run-time error
+// leaves it for the caller, which ends the program.
+void Main(RestoreWindowProvider& window);
+
+// True when the location may be restored from: refused only when it lies in
+// the "cjs" folder directly under the suite's install root.
+bool PBlnPathChk(std::string location);
+
+}  // namespace zr::startup

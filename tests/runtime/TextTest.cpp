@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "platform/runtime/Text.h"
+
+namespace zr::rt {
+namespace {
+
+TEST(TextTest, TrimRemovesOrdinaryAndFullWidthBlanksAtBothEndsOnly) {
+  EXPECT_EQ(Trim(" /mnt/BK/"), "/mnt/BK/");
+  EXPECT_EQ(Trim("\u3000 \u3000/mnt/a b/\u3000 "), "/mnt/a b/");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(Trim("\u3000"), "");
+  EXPECT_EQ(Trim(""), "");
+  EXPECT_EQ(Trim("\t/x\t"), "\t/x\t");
+}
+
+TEST(TextTest, CaseBlindComparisonFoldsAsciiAndFullWidthLetters) {
+  EXPECT_TRUE(EqualsIgnoreCase("/Opt/Suite", "/opt/SUITE"));
+  EXPECT_TRUE(EqualsIgnoreCase("ＡＢＣ", "ａｂｃ"));
+  EXPECT_FALSE(EqualsIgnoreCase("ＡＢＣ", "abc"));
+  EXPECT_TRUE(EqualsIgnoreCase("ＡＢＣ", "abc", true));
+  EXPECT_FALSE(EqualsIgnoreCase("abc", "abcd", true));
+  EXPECT_FALSE(EqualsIgnoreCase("表", "衣"));
+}
+
+TEST(TextTest, FindIgnoreCaseReturnsByteOffsetOfFirstMatch) {
+  EXPECT_EQ(FindIgnoreCase("/a/CJS/b/cjs/", "/cjs/"), 2u);
+  EXPECT_EQ(FindIgnoreCase("/日本/ｃｊｓ/", "/cjs/", true), 7u);
+  EXPECT_EQ(FindIgnoreCase("/日本/ｃｊｓ/", "/cjs/"), std::string::npos);
+  EXPECT_EQ(FindIgnoreCase("/cj", "/cjs/"), std::string::npos);
+  EXPECT_EQ(FindIgnoreCase("", "/cjs/"), std::string::npos);
+}
+
+TEST(TextTest, DecimalTextKeepsTheSign) {
+  EXPECT_EQ(DecimalText(-2147483647 - 1), "-2147483648");
+  EXPECT_EQ(DecimalText(53), "53");
+}
+
+TEST(TextTest, Utf8Validation) {
+  EXPECT_TRUE(IsValidUtf8("あおば！ナビ"));
+  EXPECT_FALSE(IsValidUtf8("\x95\x5c"));      // CP932 bytes
+  EXPECT_FALSE(IsValidUtf8("\xc0\xaf"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));  // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xe3\x81"));      // cut short
+}
+
+}  // namespace
+}  // namespace zr::rt
