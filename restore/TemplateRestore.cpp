@@ -1,0 +1,80 @@
+#include "restore/TemplateRestore.h"
+
+#include <memory>
+#include <vector>
+
+#include "platform/runtime/Interaction.h"
+#include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/Text.h"
+#include "restore/MissingMembers.h"
+#include "startup/ComErr.h"
+#include "startup/PathSeparator.h"
+#include "suite/Components.h"
+
+namespace zr::restore {
+namespace {
+
+constexpr const char* kTitle = "あおば！ナビ";
+constexpr const char* kNoticeText = "リストアしています．．．";
+constexpr const char* kCompleted = "雛形（文書選択編集）の復旧を完了しました。";
+constexpr int16_t kKeepFoldersMode = 0;
+
+std::string ReadDataFolder(suite::SuiteServices& services) {
+  std::string section = "Common";
+  std::string key = "DataPath";
+  std::string folder;
+  services.ReadSetting(section, key, folder);
+  // Without a data folder the templates would land in the file system's root.
+  if (folder.empty()) {
+    throw rt::RuntimeError(rt::err::PathNotFound, "データフォルダ（Common の DataPath）が設定されていません。");
+  }
+  if (!rt::EndsWith(folder, startup::kSep)) folder += startup::kSep;
+  return folder;
+}
+
+}  // namespace
+
+void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
+  try {
+    form.SetEnabled(false);
+    rt::SetMousePointer(rt::pointer::Hourglass);
+
+    auto notice = suite::CreateProgressNotice();
+    notice->SetMessage(kNoticeText);
+    notice->SetVisible(-1);
+    notice->Refresh();
+    rt::DoEvents();
+
+    auto services = suite::CreateSuiteServices();
+    const std::string dataFolder = ReadDataFolder(*services);
+
+    if (!archiveName.empty()) {
+      std::vector<std::string> members{"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
+      const std::string archivePath = form.BkupPath() + archiveName;
+      int16_t missing = 0;
+      services->ExtractArchive(form.hWnd(), archivePath, dataFolder, kKeepFoldersMode, members, missing);
+      // The archive lacked a template: nothing was written, and saying
+      // "completed" would be a lie.
+      if (missing != 0) throw MissingMembersError(archivePath, members, missing);
+    }
+
+    notice->SetVisible(0);
+    notice->Refresh();
+    notice.reset();
+
+    rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, kTitle);
+  } catch (...) {
+    startup::TrapCurrentError("MSubRestoreSyori");
+  }
+
+  try {
+    form.SetEnabled(true);
+  } catch (...) {
+  }
+  try {
+    rt::SetMousePointer(rt::pointer::Default);
+  } catch (...) {
+  }
+}
+
+}  // namespace zr::restore

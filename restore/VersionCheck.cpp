@@ -1,0 +1,89 @@
+#include "restore/VersionCheck.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "platform/jet/Dao.h"
+#include "platform/runtime/Interaction.h"
+#include "restore/CopyFile.h"
+#include "startup/ComErr.h"
+#include "startup/modZrBunsyoRes.h"
+#include "suite/Components.h"
+
+namespace zr::restore {
+namespace {
+
+constexpr const char* kTitle = "あおば！ナビ";
+constexpr const char* kRequiredSuiteVersion = "10.0.0";
+constexpr std::array<const char*, 3> kAcceptedDataVersions{"9.0.0", "9.1.0", "9.2.0"};
+constexpr const char* kCommonDatabase = "ZrXXComn.wf6";
+constexpr const char* kConnect = ";PWD=R$KQTM3VXEJW8FNUPC";
+constexpr const char* kQuery = "SELECT VALUECHAR FROM XC_CONTROL WHERE ITEM = 'ZrVer'";
+constexpr int16_t kBareNameMode = 1;
+
+void Refuse(const std::string& firstLine) {
+  rt::MsgBox(firstLine + "\r\nデータは復旧しませんでした。\r\n", rt::mb::OkOnly | rt::mb::Exclamation, kTitle);
+}
+
+std::string ReadDataVersion(const std::string& copyPath) {
+  auto& workspace = jet::Engine().Workspaces(0);
+  auto database = workspace.OpenDatabase(copyPath, true, true, kConnect);
+  auto snapshot = database->OpenRecordset(kQuery, jet::dbOpenSnapshot);
+  std::string version;
+  if (!snapshot->IsEOF()) version = jet::ToText(snapshot->Fields(0).GetValue());
+  snapshot->Close();
+  snapshot.reset();
+  database->Close();
+  return version;
+}
+
+}  // namespace
+
+bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
+  bool result = false;
+  std::string copyPath;
+  try {
+    auto services = suite::CreateSuiteServices();
+    std::string section = "COMMON";
+    std::string key = "Ver";
+    std::string installedVersion;
+    services->ReadSetting(section, key, installedVersion);
+    if (installedVersion != kRequiredSuiteVersion) {
+      Refuse("「あおば!ナビ」のバージョンが10.0.0の場合のみ復旧できます。");
+      return false;
+    }
+
+    if (!archiveName.empty()) {
+      copyPath = startup::GStrTempPath + kCommonDatabase;
+      // A copy left by an earlier check must never pass for this archive's.
+      RemoveLeftoverCopy(copyPath);
+      std::vector<std::string> members{std::string("Data\\") + kCommonDatabase};
+      int16_t extracted = 0;
+      services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, startup::GStrTempPath, kBareNameMode,
+                               members, extracted);
+    }
+
+    if (!OrdinaryFileExists(copyPath)) {
+      Refuse("バックアップデータのバージョンが不明です。");
+      return false;
+    }
+
+    const std::string dataVersion = ReadDataVersion(copyPath);
+    if (std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), dataVersion) !=
+        kAcceptedDataVersions.end()) {
+      result = true;
+    } else {
+      Refuse("バックアップのバージョンは9.0.0、9.1.0、9.2.0が対象です。");
+    }
+  } catch (...) {
+    startup::TrapCurrentError("MBlnZrVerChk");
+    return false;
+  }
+
+  if (!archiveName.empty()) DeleteCopyQuietly(copyPath);
+  return result;
+}
+
+}  // namespace zr::restore
