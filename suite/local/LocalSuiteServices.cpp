@@ -1,0 +1,108 @@
+#include "suite/local/LocalSuiteServices.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "platform/runtime/RuntimeError.h"
+#include "suite/local/ErrorLog.h"
+#include "suite/local/IniFile.h"
+#include "suite/local/RunLocks.h"
+#include "suite/local/SuiteHome.h"
+
+#ifdef ZR_HAVE_LZH
+#include "platform/lzh/Extract.h"
+#endif
+
+namespace zr::suite {
+namespace {
+
+constexpr const char* kSettingsFile = "suite.ini";
+
+std::filesystem::path RunLockPath(const std::string& programId) {
+  return SuiteHome() / "run" / RunLockFileName(programId);
+}
+
+}  // namespace
+
+LocalSuiteServices::LocalSuiteServices(FolderPicker folderPicker) : folderPicker_(std::move(folderPicker)) {}
+
+void LocalSuiteServices::ReadIniValue(std::string section, std::string key, std::string& iniFileName,
+                                      std::string& value) {
+  // A full path is taken as given, as the profile functions do.
+  const std::filesystem::path file = SuiteHome() / (iniFileName.empty() ? kSettingsFile : iniFileName);
+  value = ReadIniFileValue(file, section, key);
+}
+
+void LocalSuiteServices::ReadSetting(std::string& section, std::string& key, std::string& value) {
+  value = ReadIniFileValue(SuiteHome() / kSettingsFile, section, key);
+}
+
+void LocalSuiteServices::IsStartAllowed(SuiteBool& startFlag) {
+  std::optional<std::filesystem::path> lockFile = registeredLock_ ? registeredLock_ : LastRequestedRunLock();
+  if (!lockFile) {
+    // Nothing was registered, so nothing can be running in our place.
+    startFlag = kTrue;
+    return;
+  }
+  // Asking again lets a start through once the other instance has ended.
+  startFlag = AcquireRunLock(*lockFile) ? kTrue : kFalse;
+}
+
+void LocalSuiteServices::GetProgramInfo(rt::ApplicationObject application, std::string& name, std::string& text,
+                                        int32_t& info) {
+  name = application.title.empty() ? application.exeName : application.title;
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    text = exe.string();
+  } else if (!application.path.empty()) {
+    text = (std::filesystem::path(application.path) / application.exeName).string();
+  } else {
+    text = application.exeName;
+  }
+  info = static_cast<int32_t>(getpid());
+}
+
+void LocalSuiteServices::RegisterProgram(std::string& programId, SuiteBool& startFlag) {
+  if (programId.empty()) {
+    throw rt::RuntimeError(rt::err::InvalidProcedureCall, "プログラム識別子が空です。");
+  }
+  const auto lockFile = RunLockPath(programId);
+  registeredLock_ = lockFile;
+  startFlag = AcquireRunLock(lockFile) ? kTrue : kFalse;
+}
+
+void LocalSuiteServices::WriteErrorLog(std::string name, std::string procedureName, std::string entry, int32_t& info) {
+  AppendErrorLog(SuiteHome() / "log" / "error.log", name, procedureName, entry, info);
+}
+
+void LocalSuiteServices::BrowseFolder(int32_t ownerWindow, std::string text, std::string initialFolder,
+                                      std::string& chosenFolder) {
+  if (!folderPicker_) {
+    throw rt::RuntimeError(rt::err::CannotCreateComponent, "フォルダの選択画面を表示できません。");
+  }
+  chosenFolder = folderPicker_(ownerWindow, text, initialFolder);
+}
+
+void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string archivePath, std::string destination,
+                                        int16_t mode, std::vector<std::string>& members, int16_t& result) {
+  if (mode != 0 && mode != 1) {
+    throw rt::RuntimeError(rt::err::InvalidProcedureCall,
+                           "書庫の展開方法の指定が正しくありません。(" + std::to_string(mode) + ")");
+  }
+#ifdef ZR_HAVE_LZH
+  const int missing = lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members);
+  result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
+#else
+  (void)destination;
+  (void)members;
+  (void)result;
+  throw rt::RuntimeError(rt::err::Internal,
+                         "このプログラムには書庫を展開する機能が組み込まれていません。(" + archivePath + ")");
+#endif
+}
+
+}  // namespace zr::suite

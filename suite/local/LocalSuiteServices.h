@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "suite/SuiteServices.h"
+
+namespace zr::suite {
+
+// The suite's services on this platform, kept in the suite home (SuiteHome):
+// settings in suite.ini and other INI files beside it, the error log in
+// log/error.log, run locks in run/.
+class LocalSuiteServices : public SuiteServices {
+ public:
+  // Shows the folder picker modal to the window with the given handle and
+  // returns the chosen folder, or empty when the user cancelled. It lives in
+  // the widget layer so that this library needs no widgets.
+  using FolderPicker =
+      std::function<std::string(int32_t ownerWindow, const std::string& text, const std::string& initialFolder)>;
+
+  explicit LocalSuiteServices(FolderPicker folderPicker = {});
+
+  void ReadIniValue(std::string section, std::string key, std::string& iniFileName, std::string& value) override;
+  void ReadSetting(std::string& section, std::string& key, std::string& value) override;
+  void IsStartAllowed(SuiteBool& startFlag) override;
+  void GetProgramInfo(rt::ApplicationObject application, std::string& name, std::string& text, int32_t& info) override;
+  void RegisterProgram(std::string& programId, SuiteBool& startFlag) override;
+  void WriteErrorLog(std::string name, std::string procedureName, std::string entry, int32_t& info) override;
+  void BrowseFolder(int32_t ownerWindow, std::string text, std::string initialFolder,
+                    std::string& chosenFolder) override;
+  void ExtractArchive(int32_t ownerWindow, std::string archivePath, std::string destination, int16_t mode,
+                      std::vector<std::string>& members, int16_t& result) override;
+
+ private:
+  FolderPicker folderPicker_;
+  std::optional<std::filesystem::path> registeredLock_;
+};
+
+}  // namespace zr::suite

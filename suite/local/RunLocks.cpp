@@ -1,0 +1,194 @@
+#include "suite/local/RunLocks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <system_error>
+
+#include "platform/runtime/RuntimeError.h"
+
+namespace zr::suite {
+namespace {
+
+struct HeldLock {
+  std::filesystem::path file;
+  int fd;
+  pid_t owner;
+  dev_t device;
+  ino_t inode;
+};
+
+std::mutex locksMutex;
+std::vector<HeldLock> heldLocks;
+// Every lock this process asked for, in order; the last one is what
+// IsStartAllowed asks about when its caller registered elsewhere.
+std::vector<std::filesystem::path> requested;
+pid_t requestedBy = 0;
+
+bool IsSafe(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         c == '.' || c == '(' || c == ')';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+struct flock WholeFile(short type) {
+  struct flock region {};
+  region.l_type = type;
+  region.l_whence = SEEK_SET;
+  region.l_start = 0;
+  region.l_len = 0;
+  return region;
+}
+
+// After fork() the child sees the parent's table: those locks belong to the
+// parent, and the child's copies of the descriptors must not keep them alive.
+void ForgetInheritedLocks() {
+  const pid_t self = getpid();
+  std::erase_if(heldLocks, [self](const HeldLock& held) {
+    if (held.owner == self) return false;
+    close(held.fd);
+    return true;
+  });
+}
+
+bool SameFile(const struct stat& info, dev_t device, ino_t inode) {
+  return info.st_dev == device && info.st_ino == inode;
+}
+
+}  // namespace
+
+std::string RunLockFileName(std::string_view programId) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string name;
+  for (std::size_t i = 0; i < programId.size(); ++i) {
+    const auto c = static_cast<unsigned char>(programId[i]);
+    if (IsSafe(c) && !(i == 0 && c == '.')) {
+      name += static_cast<char>(c);
+    } else {
+      name += '%';
+      name += kDigits[c >> 4];
+      name += kDigits[c & 0x0F];
+    }
+  }
+  return name + ".lock";
+}
+
+std::optional<std::string> ProgramIdFromRunLockFileName(std::string_view fileName) {
+  constexpr std::string_view kSuffix = ".lock";
+  if (!fileName.ends_with(kSuffix) || fileName.size() == kSuffix.size()) return std::nullopt;
+  fileName.remove_suffix(kSuffix.size());
+  std::string id;
+  for (std::size_t i = 0; i < fileName.size(); ++i) {
+    if (fileName[i] != '%') {
+      id += fileName[i];
+      continue;
+    }
+    if (i + 2 >= fileName.size()) return std::nullopt;
+    const int high = HexValue(fileName[i + 1]);
+    const int low = HexValue(fileName[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    id += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return id;
+}
+
+bool AcquireRunLock(const std::filesystem::path& lockFile) {
+  std::lock_guard lock(locksMutex);
+  ForgetInheritedLocks();
+  if (requestedBy != getpid()) {
+    requested.clear();
+    requestedBy = getpid();
+  }
+  std::erase(requested, lockFile);
+  requested.push_back(lockFile);
+
+  for (auto it = heldLocks.begin(); it != heldLocks.end(); ++it) {
+    if (it->file != lockFile) continue;
+    struct stat now {};
+    if (stat(lockFile.c_str(), &now) == 0 && SameFile(now, it->device, it->inode)) return true;
+    // The file was removed or replaced under us: the lock guards nothing now.
+    close(it->fd);
+    heldLocks.erase(it);
+    break;
+  }
+
+  std::error_code ec;
+  std::filesystem::create_directories(lockFile.parent_path(), ec);
+  if (ec) throw rt::ErrorFromErrno(ec.value(), lockFile.parent_path().string());
+
+  // Another program may remove and re-create the file between our open and
+  // our lock; only a lock on the file that is at the path counts.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) throw rt::ErrorFromErrno(errno, lockFile.string());
+    struct flock region = WholeFile(F_WRLCK);
+    if (fcntl(fd, F_OFD_SETLK, &region) != 0) {
+      const int e = errno;
+      close(fd);
+      if (e == EAGAIN || e == EACCES) return false;
+      throw rt::ErrorFromErrno(e, lockFile.string());
+    }
+    struct stat opened {};
+    struct stat atPath {};
+    if (fstat(fd, &opened) != 0) {
+      const int e = errno;
+      close(fd);
+      throw rt::ErrorFromErrno(e, lockFile.string());
+    }
+    if (stat(lockFile.c_str(), &atPath) == 0 && SameFile(atPath, opened.st_dev, opened.st_ino)) {
+      heldLocks.push_back({lockFile, fd, getpid(), opened.st_dev, opened.st_ino});
+      return true;
+    }
+    close(fd);
+  }
+  throw rt::RuntimeError(rt::err::PathFileAccess, "起動状態のファイルを確保できません。(" + lockFile.string() + ")");
+}
+
+bool IsRunLockHeld(const std::filesystem::path& lockFile) {
+  const int fd = open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return false;
+    throw rt::ErrorFromErrno(errno, lockFile.string());
+  }
+  // A test for a write lock reports any lock without taking one, so probing
+  // never makes a program that starts at this moment fail.
+  struct flock region = WholeFile(F_WRLCK);
+  const int result = fcntl(fd, F_OFD_GETLK, &region);
+  const int e = errno;
+  close(fd);
+  if (result != 0) throw rt::ErrorFromErrno(e, lockFile.string());
+  return region.l_type != F_UNLCK;
+}
+
+bool IsOwnRunLock(const std::filesystem::path& lockFile) {
+  struct stat folder {};
+  if (stat(lockFile.parent_path().c_str(), &folder) != 0) return false;
+  std::lock_guard lock(locksMutex);
+  if (requestedBy != getpid()) return false;
+  for (const auto& own : requested) {
+    if (own.filename() != lockFile.filename()) continue;
+    struct stat ownFolder {};
+    if (stat(own.parent_path().c_str(), &ownFolder) == 0 && SameFile(folder, ownFolder.st_dev, ownFolder.st_ino)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<std::filesystem::path> LastRequestedRunLock() {
+  std::lock_guard lock(locksMutex);
+  if (requestedBy != getpid() || requested.empty()) return std::nullopt;
+  return requested.back();
+}
+
+}  // namespace zr::suite
