@@ -4,9 +4,12 @@
 
 #include "platform/runtime/Locale.h"
 
-// Widget tests need one application object for the whole run; the platform
-// plug-in comes from QT_QPA_PLATFORM (offscreen under ctest).
+#include <cstdlib>
+
+// Widget tests need one application object for the whole run. They are
+// headless unless the caller asks for a platform, test discovery included.
 int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   zr::rt::EnsureUtf8Locale();
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
