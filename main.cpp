@@ -7,13 +7,9 @@
 #include "platform/ui/JapaneseUi.h"
 #include "platform/ui/QtInteraction.h"
 #include "startup/modZrBunsyoRes.h"
+#include "suite/widgets/InstallLocalSuite.h"
 #include "window/RestoreWindowHost.h"
 #include "window/UnhandledError.h"
-
-namespace zr::suite {
-// Installs this platform's suite components as the component factory.
-void InstallLocalSuite();
-}  // namespace zr::suite
 
 int main(int argc, char** argv) {
   zr::rt::EnsureUtf8Locale();
