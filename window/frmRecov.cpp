@@ -18,6 +18,7 @@
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
+#include "platform/ui/DesignLabel.h"
 #include "platform/ui/DisplayPanel.h"
 #include "platform/ui/FileListBox.h"
 #include "platform/ui/JapaneseUi.h"
@@ -58,13 +59,10 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QLabel* MakeLabel(QWidget* container, const char* name, const char* text, QRect where, qreal points,
                   const QColor& colour) {
-  auto* label = new QLabel(Q(text), container);
+  auto* label = new ui::DesignLabel(Q(text), container);
   label->setObjectName(Q(name));
   label->setGeometry(where);
   label->setFont(ui::WindowFont(points));
-  label->setTextFormat(Qt::PlainText);
-  label->setWordWrap(true);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setFocusPolicy(Qt::NoFocus);
   QPalette colours = label->palette();
   colours.setColor(QPalette::WindowText, colour);

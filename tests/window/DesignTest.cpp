@@ -3,11 +3,11 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTextLayout>
 #include <QtTest/QTest>
 
 #include "platform/ui/DisplayPanel.h"
@@ -147,26 +147,52 @@ TEST_F(DesignTest, LabelsAreRedAndBlueOnTheirContainersFace) {
   }
 }
 
-// Lines the text takes when laid out in the label's width and font.
-int LinesIn(const QLabel& label) {
-  QTextLayout layout(label.text(), label.font());
-  QTextOption option;
-  option.setWrapMode(QTextOption::WordWrap);
-  layout.setTextOption(option);
-  layout.beginLayout();
-  int lines = 0;
-  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-    line.setLineWidth(label.contentsRect().width());
-    ++lines;
-  }
-  layout.endLayout();
-  return lines;
+int Distance(const QColor& a, const QColor& b) {
+  const int r = a.red() - b.red(), g = a.green() - b.green(), bl = a.blue() - b.blue();
+  return r * r + g * g + bl * bl;
 }
 
-TEST_F(DesignTest, TheRedLabelTakesTwoLinesAndTheBlueOnesOne) {
-  EXPECT_EQ(LinesIn(*qobject_cast<QLabel*>(Control("lblSetumei2(2)"))), 2);
-  EXPECT_EQ(LinesIn(*qobject_cast<QLabel*>(Control("lblSetumei2(0)"))), 1);
-  EXPECT_EQ(LinesIn(*qobject_cast<QLabel*>(Control("lblSetumei2(1)"))), 1);
+// The bands of rows that hold ink when the label is drawn at `height`, as
+// [first, last] pairs. A pixel is ink when it is nearer the text colour than
+// the background, so the faint edges of smoothed glyphs do not count.
+std::vector<std::pair<int, int>> InkBands(QLabel& label, int height) {
+  const QSize designed = label.size();
+  label.resize(designed.width(), height);
+  const QImage image = label.grab().toImage();
+  label.resize(designed);
+  const QColor background = label.palette().color(QPalette::Window);
+  const QColor text = label.palette().color(QPalette::WindowText);
+  std::vector<std::pair<int, int>> bands;
+  for (int y = 0; y < image.height(); ++y) {
+    bool ink = false;
+    for (int x = 0; x < image.width() && !ink; ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      ink = Distance(pixel, text) < Distance(pixel, background);
+    }
+    if (!ink) continue;
+    if (!bands.empty() && bands.back().second == y - 1) {
+      bands.back().second = y;
+    } else {
+      bands.emplace_back(y, y);
+    }
+  }
+  return bands;
+}
+
+TEST_F(DesignTest, TheRedLabelShowsTwoWholeLinesAndTheBlueOnesOne) {
+  for (const auto& [name, lines] :
+       {std::pair{"lblSetumei2(2)", 2}, std::pair{"lblSetumei2(0)", 1}, std::pair{"lblSetumei2(1)", 1}}) {
+    auto& label = *qobject_cast<QLabel*>(Control(name));
+    const int height = label.height();
+    const auto designed = InkBands(label, height);
+    // Drawn with room to spare, nothing appears below the designed height:
+    // the designed size clips nothing.
+    const auto roomy = InkBands(label, height * 3);
+    EXPECT_EQ(designed.size(), static_cast<std::size_t>(lines)) << name;
+    ASSERT_EQ(roomy.size(), static_cast<std::size_t>(lines)) << name;
+    EXPECT_LT(roomy.back().second, height) << name;
+    EXPECT_EQ(designed, roomy) << name;
+  }
 }
 
 TEST_F(DesignTest, ThePathPanelIsASunkenDisplayFieldOnPaleYellow) {
