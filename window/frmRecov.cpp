@@ -1,7 +1,5 @@
 #include "window/frmRecov.h"
 
-#include <QAccessible>
-#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>

@@ -51,7 +51,17 @@ void FileListBox::SetPath(const std::string& folder) {
   Show(path, pattern_, rt::ListFiles(path, pattern_));
 }
 
-void FileListBox::SetPattern(const std::string& pattern) { Show(path_, pattern, rt::ListFiles(path_, pattern)); }
+void FileListBox::SetPattern(const std::string& pattern) {
+  std::vector<std::string> names;
+  try {
+    names = rt::ListFiles(path_, pattern);
+  } catch (const rt::RuntimeError&) {
+    // The folder shown can no longer be read. Entries read under the old
+    // pattern must not stay on offer under the new one, and a pattern is no
+    // reason to fail: the list is simply empty.
+  }
+  Show(path_, pattern, names);
+}
 
 void FileListBox::Refresh() { Show(path_, pattern_, rt::ListFiles(path_, pattern_)); }
 

@@ -11,6 +11,7 @@ namespace zr::ui {
 // folders are not shown. Starts on the process's current directory with the
 // pattern "*.*". Pointing it at a folder that cannot be listed raises a
 // RuntimeError and leaves folder, pattern, entries and selection as they were.
+// A new pattern on a folder that can no longer be read leaves it empty.
 class FileListBox : public QListWidget {
   Q_OBJECT
 

@@ -140,13 +140,15 @@ TEST_F(FileListBoxTest, AFolderThatCannotBeListedChangesNothing) {
   EXPECT_EQ(list.ListIndex(), 1);
 }
 
-TEST_F(FileListBoxTest, APatternThatCannotBeAppliedChangesNothing) {
+TEST_F(FileListBoxTest, ANewPatternOnAFolderGoneUnreadableLeavesNoStaleEntries) {
   FileListBox list;
   list.SetPath(dir.folder() + "BK/ZrDataBK");
   fs::remove_all(dir.path() / "BK");
-  EXPECT_THROW(list.SetPattern("*.lzh"), rt::RuntimeError);
-  EXPECT_EQ(list.Pattern(), "*.*");
-  EXPECT_EQ(Entries(list), (Names{"A.LZH", "b.lzh", "c.txt"}));
+  EXPECT_NO_THROW(list.SetPattern("*.lzh"));
+  EXPECT_EQ(list.Pattern(), "*.lzh");
+  EXPECT_EQ(list.Path(), dir.folder() + "BK/ZrDataBK");
+  EXPECT_EQ(list.ListCount(), 0);
+  EXPECT_THROW(list.Refresh(), rt::RuntimeError);
 }
 
 TEST_F(FileListBoxTest, EntriesKeepTheirBytesAndReachAccessibilityTools) {

@@ -136,6 +136,14 @@ TEST_F(BackupLocationTest, AMissingOrUnreadableBackupFolderIsQuietAtLoad) {
   EXPECT_TRUE(suite.state().log.empty());
 }
 
+TEST_F(BackupLocationTest, AStartingFolderThatIsGoneDoesNotStopTheLoad) {
+  fs::remove_all(dir.path() / "start");
+  Load(Bk());
+  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_EQ(panel().Caption(), " " + Bk());
+  EXPECT_EQ(Entries(list()), (Names{"a.lzh", "C.LZH"}));
+}
+
 TEST_F(BackupLocationTest, AFailedReadAtLoadGoesToTheTrapAndLeavesTheDesignText) {
   suite.state().FailWith("ReadIniValue", 75, "ZrX.ini を読めません。");
   ui.Answer(mb::AnswerNo);
