@@ -17,25 +17,26 @@ QString ToDisplayLines(const std::string& text) {
   return shown;
 }
 
-int ShowMessageBox(QWidget* parent, const std::string& text, int style, const std::string& title) {
-  QMessageBox box(parent);
-  box.setWindowTitle(QString::fromStdString(title));
+std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const std::string& text, int style,
+                                             const std::string& title) {
+  auto box = std::make_unique<QMessageBox>(parent);
+  box->setWindowTitle(QString::fromStdString(title));
   // Descriptions come from file names and archives: never read them as markup.
-  box.setTextFormat(Qt::PlainText);
-  box.setText(ToDisplayLines(text));
+  box->setTextFormat(Qt::PlainText);
+  box->setText(ToDisplayLines(text));
 
   switch (style & mb::IconMask) {
     case mb::Critical:
-      box.setIcon(QMessageBox::Critical);
+      box->setIcon(QMessageBox::Critical);
       break;
     case mb::Exclamation:
-      box.setIcon(QMessageBox::Warning);
+      box->setIcon(QMessageBox::Warning);
       break;
     case mb::Information:
-      box.setIcon(QMessageBox::Information);
+      box->setIcon(QMessageBox::Information);
       break;
     default:
-      box.setIcon(QMessageBox::NoIcon);
+      box->setIcon(QMessageBox::NoIcon);
       break;
   }
 
@@ -43,25 +44,26 @@ int ShowMessageBox(QWidget* parent, const std::string& text, int style, const st
   QPushButton* second = nullptr;
   switch (style & mb::ButtonMask) {
     case mb::OkCancel:
-      first = box.addButton(QMessageBox::Ok);
-      second = box.addButton(QMessageBox::Cancel);
-      box.setEscapeButton(second);
+      first = box->addButton(QMessageBox::Ok);
+      second = box->addButton(QMessageBox::Cancel);
+      box->setEscapeButton(second);
       break;
     case mb::YesNo:
-      first = box.addButton(QMessageBox::Yes);
-      second = box.addButton(QMessageBox::No);
-      box.setEscapeButton(second);
+      first = box->addButton(QMessageBox::Yes);
+      second = box->addButton(QMessageBox::No);
+      box->setEscapeButton(second);
       break;
     default:
-      first = box.addButton(QMessageBox::Ok);
-      box.setEscapeButton(first);
+      first = box->addButton(QMessageBox::Ok);
+      box->setEscapeButton(first);
       break;
   }
-  box.setDefaultButton((style & mb::DefaultButton2) && second ? second : first);
+  box->setDefaultButton((style & mb::DefaultButton2) && second ? second : first);
+  return box;
+}
 
-  box.exec();
-  const auto* clicked = box.clickedButton();
-  switch (box.standardButton(const_cast<QAbstractButton*>(clicked))) {
+int AnswerOf(const QMessageBox& box, int style) {
+  switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Ok:
       return mb::AnswerOk;
     case QMessageBox::Cancel:
@@ -71,9 +73,23 @@ int ShowMessageBox(QWidget* parent, const std::string& text, int style, const st
     case QMessageBox::No:
       return mb::AnswerNo;
     default:
-      // Closed without a button (window manager): the escape answer.
-      return second ? ((style & mb::ButtonMask) == mb::YesNo ? mb::AnswerNo : mb::AnswerCancel) : mb::AnswerOk;
+      break;
   }
+  // Closed without a button (window manager): the escape answer.
+  switch (style & mb::ButtonMask) {
+    case mb::OkCancel:
+      return mb::AnswerCancel;
+    case mb::YesNo:
+      return mb::AnswerNo;
+    default:
+      return mb::AnswerOk;
+  }
+}
+
+int ShowMessageBox(QWidget* parent, const std::string& text, int style, const std::string& title) {
+  auto box = BuildMessageBox(parent, text, style, title);
+  box->exec();
+  return AnswerOf(*box, style);
 }
 
 }  // namespace zr::ui

@@ -1,0 +1,179 @@
+#include "FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+namespace zr::rt {
+namespace {
+
+// Decodes one code point; malformed bytes stand for themselves.
+char32_t Next(std::string_view s, std::size_t& pos) {
+  const auto lead = static_cast<unsigned char>(s[pos]);
+  int length = 1;
+  char32_t cp = lead;
+  if (lead >= 0xC0 && lead < 0xE0) {
+    length = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    length = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead < 0xF8) {
+    length = 4;
+    cp = lead & 0x07;
+  }
+  if (length == 1 || pos + length > s.size()) {
+    ++pos;
+    return lead;
+  }
+  for (int i = 1; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(s[pos + i]);
+    if ((c & 0xC0) != 0x80) {
+      ++pos;
+      return lead;
+    }
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  pos += length;
+  return cp;
+}
+
+char32_t FoldCase(char32_t cp) {
+  if (cp >= 'A' && cp <= 'Z') return cp + ('a' - 'A');
+  if (cp >= 0xFF21 && cp <= 0xFF3A) return cp + (0xFF41 - 0xFF21);
+  return cp;
+}
+
+std::u32string Folded(std::string_view s) {
+  std::u32string out;
+  for (std::size_t pos = 0; pos < s.size();) out.push_back(FoldCase(Next(s, pos)));
+  return out;
+}
+
+// Wildcard match with backtracking over the last "*" only, which is enough
+// for "*" and "?" and never goes exponential.
+bool Match(const std::u32string& name, const std::u32string& pattern) {
+  std::size_t n = 0, p = 0, starP = std::u32string::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == U'*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::u32string::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == U'*') ++p;
+  return p == pattern.size();
+}
+
+bool IsDeviceFailure(int errnum) {
+  switch (errnum) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+    case ESTALE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+  const auto fa = Folded(a);
+  const auto fb = Folded(b);
+  if (fa != fb) return fa < fb;
+  return a < b;
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+RuntimeError FolderError(int errnum, const std::string& folder) {
+  switch (errnum) {
+    case ENOENT:
+    case ENOTDIR:
+      return RuntimeError(err::PathNotFound, "フォルダが見つかりません。(" + folder + ")");
+    case EACCES:
+    case EPERM:
+      return RuntimeError(err::PermissionDenied, "フォルダへのアクセスが拒否されました。(" + folder + ")");
+    default:
+      if (IsDeviceFailure(errnum)) {
+        return RuntimeError(err::DeviceUnavailable, "フォルダのあるデバイスが準備されていません。(" + folder + ")");
+      }
+      return ErrorFromErrno(errnum, folder);
+  }
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const int errnum = errno;
+  if (errnum == ENOENT || errnum == ENOTDIR) return false;
+  throw FolderError(errnum, path);
+}
+
+bool MatchesFilePattern(std::string_view name, std::string_view pattern) {
+  const auto foldedName = Folded(name);
+  std::size_t start = 0;
+  while (start <= pattern.size()) {
+    std::size_t end = pattern.find(';', start);
+    if (end == std::string_view::npos) end = pattern.size();
+    std::string_view one = pattern.substr(start, end - start);
+    while (!one.empty() && one.front() == ' ') one.remove_prefix(1);
+    while (!one.empty() && one.back() == ' ') one.remove_suffix(1);
+    if (one == "*.*" || one == "*") return true;
+    if (!one.empty() && Match(foldedName, Folded(one))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern) {
+  if (folder.empty()) throw FolderError(ENOENT, folder);
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) throw FolderError(errno, folder);
+
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) {
+      if (errno != 0) throw FolderError(errno, folder);
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name.empty() || name.front() == '.') continue;
+    if (!MatchesFilePattern(name, pattern)) continue;
+
+    bool ordinary = entry->d_type == DT_REG;
+    if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      // A link that leads nowhere, or a file we may not even look at, is
+      // nothing the user could restore from.
+      ordinary = ::fstatat(::dirfd(dir.get()), name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+    }
+    if (ordinary) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), LessIgnoringCase);
+  return names;
+}
+
+}  // namespace zr::rt
