@@ -20,6 +20,8 @@
 #include "platform/ui/DisplayPanel.h"
 #include "platform/ui/FileListBox.h"
 #include "platform/ui/JapaneseUi.h"
+#include "restore/TemplateRestore.h"
+#include "restore/VersionCheck.h"
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
 #include "suite/Components.h"
@@ -36,6 +38,25 @@ constexpr const char* kArchivePattern = "*.lzh";
 constexpr const char* kDeviceMessage =
     "デバイスが準備されていないか、またはネットワーク接続が不正です。\r\n"
     "バックアップ場所がＭＯ・ＣＤ－Ｒ等の場合は装置にセットしてください。";
+
+constexpr const char* kDataLocationFolder = "DataLocation";
+constexpr const char* kConfirmation =
+    "アセスメント、サービス計画、通所の「雛形（文書選択編集）データ」を復元します。よろしいですか？\r\n\r\n"
+    "（現在の「雛形（文書選択編集）データ」はすべて上書きされます）";
+
+void Warn(const char* text) { rt::MsgBox(text, rt::mb::OkOnly | rt::mb::Exclamation, kMessageTitle); }
+
+// The restore engine's view of the window.
+class FormPort : public restore::RestoreWindow {
+ public:
+  explicit FormPort(frmRecov& form) : form_(form) {}
+  int32_t hWnd() const override { return form_.hWnd(); }
+  void SetEnabled(bool enabled) override { form_.SetEnabled(enabled); }
+  std::string BkupPath() const override { return form_.MStrBkupPath; }
+
+ private:
+  frmRecov& form_;
+};
 
 constexpr int kTwipsPerPixel = 15;
 
@@ -250,7 +271,45 @@ void frmRecov::cmdSearch_Click() {
 }
 
 void frmRecov::cmdOK_Click() {
-  // The Execute command is not wired up yet: the button does nothing.
+  try {
+    std::string archiveName;
+
+    MStrBkupPath = rt::Trim(sspPath_->Caption());
+    if (MStrBkupPath.empty()) {
+      Warn("バックアップ場所を指定してください。");
+      return;
+    }
+    if (!startup::PBlnPathChk(MStrBkupPath)) {
+      Warn("パス名が不正です。バックアップ場所が正しいか確認してください。");
+      return;
+    }
+    // Both signs are read before either is judged, so a location that cannot
+    // be reached is an error even when the list has entries.
+    const int entries = filBack_->ListCount();
+    const bool hasDataLocation = rt::FolderExists(MStrBkupPath + kDataLocationFolder + startup::kSep);
+    if (!hasDataLocation && entries == 0) {
+      Warn("バックアップデータが見つかりません。バックアップ場所を確認してください。");
+      return;
+    }
+    const int selected = filBack_->ListIndex();
+    if (entries > 0 && selected < 0) {
+      Warn("リストアするファイルを選択してください。");
+      return;
+    }
+    if (selected >= 0) {
+      MStrBkupPath = filBack_->Path();
+      archiveName = filBack_->List(selected);
+    }
+    if (!rt::EndsWith(MStrBkupPath, startup::kSep)) MStrBkupPath += startup::kSep;
+
+    if (rt::MsgBox(kConfirmation, rt::mb::OkCancel | rt::mb::Exclamation, kMessageTitle) != rt::mb::AnswerOk) return;
+
+    FormPort port(*this);
+    if (!restore::MBlnZrVerChk(port, archiveName)) return;
+    restore::MSubRestoreSyori(port, archiveName);
+  } catch (...) {
+    startup::TrapCurrentError("cmdOK_Click");
+  }
 }
 
 void frmRecov::cmdSyuryou_Click() { close(); }

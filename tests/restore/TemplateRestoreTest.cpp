@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "restore/TemplateRestore.h"
+#include "tests/restore/RealSuite.h"
+#include "tests/restore/RestoreFixture.h"
+#include "tools/demo/DemoBackups.h"
+#include "tools/lzhwriter/LzhWriter.h"
+
+namespace zr::restore {
+namespace {
+
+namespace fs = std::filesystem;
+namespace mb = rt::mb;
+namespace lw = lzh::writer;
+
+class TemplateRestoreTest : public ::testing::Test {
+ protected:
+  TemplateRestoreTest() {
+    demo::WriteLiveTemplates(suite.data());
+    liveBunsyo = test::ReadFile(Bunsyo());
+    liveTuBun = test::ReadFile(TuBun());
+    form.bkupPath = suite.backups().string() + "/";
+  }
+
+  fs::path Bunsyo() const { return suite.data() / "Work" / "ZrBunsyo.wf6"; }
+  fs::path TuBun() const { return suite.data() / "Work" / "ZrTuBun.wf6"; }
+
+  void ExpectLiveFilesUntouched() {
+    EXPECT_EQ(test::ReadFile(Bunsyo()), liveBunsyo);
+    EXPECT_EQ(test::ReadFile(TuBun()), liveTuBun);
+    for (const auto& entry : fs::directory_iterator(suite.data() / "Work")) {
+      const auto name = entry.path().filename().string();
+      EXPECT_TRUE(name == "ZrBunsyo.wf6" || name == "ZrTuBun.wf6") << "left behind: " << name;
+    }
+  }
+
+  void ExpectTrapped(const std::string& entryPrefix) {
+    ASSERT_EQ(ui.boxes().size(), 1u);
+    EXPECT_EQ(ui.boxes()[0].title, "警告メッセージ");
+    EXPECT_NE(ui.boxes()[0].text.find("[MSubRestoreSyori]"), std::string::npos);
+    EXPECT_NE(suite.ErrorLog().find("\tMSubRestoreSyori\t" + entryPrefix), std::string::npos) << suite.ErrorLog();
+    EXPECT_TRUE(form.enabled);
+    EXPECT_EQ(rt::MousePointer(), rt::pointer::Default);
+  }
+
+  test::RealSuite suite;
+  test::ScriptedInteraction ui;
+  test::FakeRestoreWindow form;
+  std::string liveBunsyo;
+  std::string liveTuBun;
+};
+
+TEST_F(TemplateRestoreTest, ReplacesBothLiveTemplatesWithTheArchivesCopies) {
+  demo::WriteBackupArchive(suite.backups() / "good.lzh", {"9.2.0", true, false, "復元後"});
+  ui.Answer(mb::AnswerOk);
+  MSubRestoreSyori(form, "good.lzh");
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].text, "雛形（文書選択編集）の復旧を完了しました。");
+  EXPECT_EQ(test::ReadFile(Bunsyo()), demo::TemplateDatabase("BUNSYO", "復元後"));
+  EXPECT_EQ(test::ReadFile(TuBun()), demo::TemplateDatabase("TUBUN", "復元後"));
+  EXPECT_FALSE(fs::exists(suite.data() / "Data"));
+  EXPECT_EQ(form.enabledChanges, (std::vector<bool>{false, true}));
+}
+
+TEST_F(TemplateRestoreTest, DataFolderWithOrWithoutClosingSeparatorAndMissingWorkFolder) {
+  demo::WriteBackupArchive(suite.backups() / "good.lzh", {"9.2.0", true, false, "新"});
+  fs::remove_all(suite.data() / "Work");
+  suite.Settings("10.0.0", suite.data().string() + "/");
+  ui.Answer(mb::AnswerOk);
+  MSubRestoreSyori(form, "good.lzh");
+  EXPECT_EQ(test::ReadFile(TuBun()), demo::TemplateDatabase("TUBUN", "新"));
+}
+
+TEST_F(TemplateRestoreTest, MissingTemplateMemberIsNamedAndNothingIsWritten) {
+  lw::WriteArchiveFile((suite.backups() / "half.lzh").string(),
+                       {lw::MakeMember("Data\\ZrXXComn.wf6", demo::CommonDatabase("9.2.0")),
+                        lw::MakeMember("Work\\ZrBunsyo.wf6", "new template")});
+  ui.Answer(mb::AnswerNo);
+  MSubRestoreSyori(form, "half.lzh");
+  ExpectTrapped("ErrNo53:");
+  EXPECT_NE(suite.ErrorLog().find("Work\\\\ZrTuBun.wf6"), std::string::npos) << suite.ErrorLog();
+  EXPECT_EQ(suite.ErrorLog().find("Work\\\\ZrBunsyo.wf6、"), std::string::npos);
+  ExpectLiveFilesUntouched();
+}
+
+TEST_F(TemplateRestoreTest, DamagedTemplateMemberLeavesTheLiveFilesAsTheyWere) {
+  demo::WriteBackupArchive(suite.backups() / "damaged.lzh", {"9.2.0", true, true, "破損"});
+  ui.Answer(mb::AnswerNo);
+  MSubRestoreSyori(form, "damaged.lzh");
+  ExpectTrapped("ErrNo321:");
+  ExpectLiveFilesUntouched();
+}
+
+TEST_F(TemplateRestoreTest, EmptyDataPathSettingNeverWritesToTheRoot) {
+  demo::WriteBackupArchive(suite.backups() / "good.lzh", {"9.2.0", true, false, "新"});
+  suite.Settings("10.0.0", "");
+  ui.Answer(mb::AnswerNo);
+  MSubRestoreSyori(form, "good.lzh");
+  ExpectTrapped("ErrNo76:");
+  EXPECT_FALSE(fs::exists("/Work/ZrBunsyo.wf6"));
+  ExpectLiveFilesUntouched();
+}
+
+}  // namespace
+}  // namespace zr::restore
