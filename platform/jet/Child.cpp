@@ -22,7 +22,7 @@ namespace zr::jet::detail {
 namespace {
 
 constexpr std::size_t kMaxReport = 64u << 20;
-std::atomic<long long> deadlineMs{60000};
+std::atomic<long long> deadlineMs{20000};
 
 void PutU32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);

@@ -207,11 +207,13 @@ class WorkspaceImpl : public Workspace {
         st.st_size % static_cast<off_t>(header.pageSize) != 0 || st.st_size < 3 * static_cast<off_t>(header.pageSize)) {
       throw NotADatabase(path);
     }
-    if (!detail::PasswordOpens(header, detail::PasswordFromConnect(connect))) {
-      throw RuntimeError(err::JetNotValidPassword, "パスワードが正しくありません。(" + path + ")");
-    }
+    // A damaged file is called damaged, not a wrong password: its catalog
+    // is read before the password is looked at.
     if (detail::RunInChild([fd] { return detail::ReadCatalog(fd); }).status != detail::ReadStatus::Ok) {
       throw NotADatabase(path);
+    }
+    if (!detail::PasswordOpens(header, detail::PasswordFromConnect(connect))) {
+      throw RuntimeError(err::JetNotValidPassword, "パスワードが正しくありません。(" + path + ")");
     }
     auto state = std::make_shared<DatabaseState>();
     state->path = path;

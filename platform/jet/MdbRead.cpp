@@ -2,7 +2,9 @@
 
 #include <glib.h>
 #include <mdbtools.h>
+#include <sys/stat.h>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "platform/runtime/Text.h"
@@ -22,16 +24,6 @@ struct TableFreer {
 };
 using Handle = std::unique_ptr<MdbHandle, HandleCloser>;
 using TablePtr = std::unique_ptr<MdbTableDef, TableFreer>;
-
-// The handle with its catalog read, or null.
-Handle Open(int fd) {
-  // Text comes back as UTF-8 whatever the environment says.
-  setenv("MDBICONV", "UTF-8", 1);
-  std::string path = "/proc/self/fd/" + std::to_string(fd);
-  Handle mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
-  if (mdb && mdb_read_catalog(mdb.get(), MDB_ANY) == nullptr) mdb.reset();
-  return mdb;
-}
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -76,31 +68,60 @@ bool InPage(MdbHandle* mdb, const void* p, long size) {
 
 class Scan {
  public:
-  Scan(MdbHandle* mdb, MdbTableDef* table, int selected, int where, const std::string& literal)
-      : mdb_(mdb), table_(table), selected_(selected), where_(where), literal_(literal) {}
+  Scan(MdbHandle* mdb, MdbTableDef* table, guint32 pageCount, int selected, int where, const std::string& literal)
+      : mdb_(mdb), table_(table), pageCount_(pageCount), selected_(selected), where_(where), literal_(literal) {}
 
-  // False when the table's pages do not hold together.
+  // With no column selected only the pages and row offsets are checked.
+
+  // False when the table's pages do not hold together: a page its map
+  // names that is missing, not a data page or not the table's own.
   bool Run(std::vector<std::optional<std::string>>& out) {
-    mdb_rewind_table(table_);
-    while (mdb_read_next_dpg(table_) != 0) {
-      const guint32 page = table_->cur_phys_pg;
-      const int rows = mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset);
-      for (int r = 0; r < rows; ++r) {
-        auto span = FindRow(mdb_, r);
-        if (!span) return false;
-        if (span->flags & kDeletedRow) continue;
-        if (span->flags & kOverflowRow) {
-          if (!ReadMovedRow(*span, out)) return false;
-          if (mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size) return false;
-          continue;
+    const guint32 owner = static_cast<guint32>(table_->entry->table_pg);
+    // libmdb follows a missing or cut-short map without looking.
+    if (table_->usage_map == nullptr || table_->map_sz < 5) return false;
+    gint32 next = mdb_map_find_next(mdb_, table_->usage_map, static_cast<unsigned int>(table_->map_sz), 0);
+    if (next < 0) {
+      // A map of a kind libmdb does not know: every page of the table's own counts.
+      for (guint32 page = 1; page < pageCount_; ++page) {
+        if (mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size) return false;
+        if (mdb_->pg_buf[0] == MDB_PAGE_DATA && static_cast<guint32>(mdb_get_int32(mdb_->pg_buf, 4)) == owner &&
+            !ReadPage(page, out)) {
+          return false;
         }
-        if (span->size > 0 && !ReadRow(*span, out)) return false;
       }
+      return true;
+    }
+    guint32 previous = 0;
+    while (next > 0) {
+      const auto page = static_cast<guint32>(next);
+      if (page <= previous || page >= pageCount_ || mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size) return false;
+      if (mdb_->pg_buf[0] != MDB_PAGE_DATA || static_cast<guint32>(mdb_get_int32(mdb_->pg_buf, 4)) != owner) {
+        return false;
+      }
+      if (!ReadPage(page, out)) return false;
+      previous = page;
+      next = mdb_map_find_next(mdb_, table_->usage_map, static_cast<unsigned int>(table_->map_sz), page);
+    }
+    return next == 0;
+  }
+
+ private:
+  bool ReadPage(guint32 page, std::vector<std::optional<std::string>>& out) {
+    const int rows = mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset);
+    for (int r = 0; r < rows; ++r) {
+      auto span = FindRow(mdb_, r);
+      if (!span) return false;
+      if (selected_ < 0 || (span->flags & kDeletedRow)) continue;
+      if (span->flags & kOverflowRow) {
+        if (!ReadMovedRow(*span, out)) return false;
+        if (mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size) return false;
+        continue;
+      }
+      if (span->size > 0 && !ReadRow(*span, out)) return false;
     }
     return true;
   }
 
- private:
   // A row moved elsewhere leaves a pointer: row number, then page.
   bool ReadMovedRow(const RowSpan& span, std::vector<std::optional<std::string>>& out) {
     if (span.size < 4) return false;
@@ -156,10 +177,38 @@ class Scan {
 
   MdbHandle* mdb_;
   MdbTableDef* table_;
+  guint32 pageCount_;
   int selected_;
   int where_;
-  const std::string& literal_;
+  std::string literal_;
 };
+
+guint32 PageCount(int fd, MdbHandle* mdb) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return 0;
+  return static_cast<guint32>(std::min<off_t>(st.st_size / mdb->fmt->pg_size, 0xFFFFFF));
+}
+
+// The handle with its catalog read and the catalog's own pages checked the
+// way a table's are, or null: libmdb passes over pages it cannot use, and a
+// catalog read past a damaged page would simply lack tables.
+Handle Open(int fd) {
+  // Text comes back as UTF-8 whatever the environment says.
+  setenv("MDBICONV", "UTF-8", 1);
+  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  Handle mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
+  if (!mdb || mdb_read_catalog(mdb.get(), MDB_ANY) == nullptr) return nullptr;
+  MdbCatalogEntry* catalog = nullptr;
+  for (guint i = 0; i < mdb->catalog->len && catalog == nullptr; ++i) {
+    auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+    if (e->object_type == MDB_TABLE && e->table_pg == 2 && std::strcmp(e->object_name, "MSysObjects") == 0) catalog = e;
+  }
+  if (catalog == nullptr) return nullptr;
+  TablePtr table(mdb_read_table(catalog));
+  std::vector<std::optional<std::string>> none;
+  if (!table || !Scan(mdb.get(), table.get(), PageCount(fd, mdb.get()), -1, -1, "").Run(none)) return nullptr;
+  return mdb;
+}
 
 int ColumnIndex(MdbTableDef* table, const std::string& name) {
   for (guint i = 0; i < table->columns->len; ++i) {
@@ -240,7 +289,7 @@ ReadOutcome ReadSelect(int fd, const SelectQuery& query) {
     outcome.missing = selected < 0 ? query.column : *query.whereColumn;
     return outcome;
   }
-  Scan scan(mdb.get(), table.get(), selected, where, query.literal);
+  Scan scan(mdb.get(), table.get(), PageCount(fd, mdb.get()), selected, where, query.literal);
   if (!scan.Run(outcome.values)) {
     outcome.values.clear();
     return outcome;
