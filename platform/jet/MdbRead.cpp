@@ -189,6 +189,18 @@ guint32 PageCount(int fd, MdbHandle* mdb) {
   return static_cast<guint32>(std::min<off_t>(st.st_size / mdb->fmt->pg_size, 0xFFFFFF));
 }
 
+// libmdb copies a table's page map without looking at its size and then
+// reads through it: a map row of length zero becomes a null map. Checked
+// here for the catalog before libmdb reads it.
+bool MapRowUsable(MdbHandle* mdb, guint32 tdefPage, guint32 pageCount) {
+  if (tdefPage >= pageCount || mdb_read_pg(mdb, tdefPage) != mdb->fmt->pg_size) return false;
+  const auto pointer = static_cast<guint32>(mdb_get_int32(mdb->pg_buf, mdb->fmt->tab_usage_map_offset));
+  const guint32 page = pointer >> 8;
+  if (page == 0 || page >= pageCount || mdb_read_pg(mdb, page) != mdb->fmt->pg_size) return false;
+  auto span = FindRow(mdb, static_cast<int>(pointer & 0xFF));
+  return span && span->size >= 5;
+}
+
 // The handle with its catalog read and the catalog's own pages checked the
 // way a table's are, or null: libmdb passes over pages it cannot use, and a
 // catalog read past a damaged page would simply lack tables.
@@ -197,7 +209,10 @@ Handle Open(int fd) {
   setenv("MDBICONV", "UTF-8", 1);
   std::string path = "/proc/self/fd/" + std::to_string(fd);
   Handle mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
-  if (!mdb || mdb_read_catalog(mdb.get(), MDB_ANY) == nullptr) return nullptr;
+  if (!mdb || !MapRowUsable(mdb.get(), 2, PageCount(fd, mdb.get())) ||
+      mdb_read_catalog(mdb.get(), MDB_ANY) == nullptr) {
+    return nullptr;
+  }
   MdbCatalogEntry* catalog = nullptr;
   for (guint i = 0; i < mdb->catalog->len && catalog == nullptr; ++i) {
     auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
