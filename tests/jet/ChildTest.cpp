@@ -8,7 +8,7 @@
 namespace zr::jet::detail {
 namespace {
 
-TEST(ChildTest, ReportsComeBackWhole) {
+TEST(JetChildTest, ReportsComeBackWhole) {
   ReadOutcome sent;
   sent.status = ReadStatus::Ok;
   sent.values = {std::string("9.2.0"), std::nullopt, std::string(), std::string("日本語"), std::string(100000, 'x')};
@@ -26,7 +26,7 @@ TEST(ChildTest, ReportsComeBackWhole) {
   EXPECT_EQ(got.missing, "XC_CONTROL");
 }
 
-TEST(ChildTest, AChildThatDiesIsAnUnreadableFile) {
+TEST(JetChildTest, AChildThatDiesIsAnUnreadableFile) {
   EXPECT_EQ(RunInChild([]() -> ReadOutcome {
               raise(SIGKILL);
               return {ReadStatus::Ok, {}, {}, 0};
@@ -36,7 +36,7 @@ TEST(ChildTest, AChildThatDiesIsAnUnreadableFile) {
   EXPECT_EQ(RunInChild([]() -> ReadOutcome { throw std::bad_alloc(); }).status, ReadStatus::Unreadable);
 }
 
-TEST(ChildTest, AChildPastItsDeadlineIsEnded) {
+TEST(JetChildTest, AChildPastItsDeadlineIsEnded) {
   const auto saved = ChildDeadline();
   SetChildDeadline(std::chrono::milliseconds(200));
   int never[2];
@@ -52,7 +52,7 @@ TEST(ChildTest, AChildPastItsDeadlineIsEnded) {
   EXPECT_EQ(got.status, ReadStatus::Unreadable);
 }
 
-TEST(ChildTest, MalformedReportsAreRefused) {
+TEST(JetChildTest, MalformedReportsAreRefused) {
   ReadOutcome o;
   o.status = ReadStatus::Ok;
   o.values = {std::string("abc"), std::nullopt};

@@ -14,7 +14,7 @@
 namespace zr::jet {
 namespace {
 
-TEST(CorpusTest, EveryInputEndsInAnAnswerOrAnEngineError) {
+TEST(JetCorpusTest, EveryInputEndsInAnAnswerOrAnEngineError) {
   const std::filesystem::path corpus = std::filesystem::path(ZR_SOURCE_DIR) / "fuzz" / "jet" / "corpus";
   const std::set<int32_t> allowed = {0, 94, 3031, 3061, 3078, 3343};
   zr::test::TempDir dir;

@@ -15,9 +15,9 @@ using test::ErrorOf;
 
 constexpr std::size_t kPage = 4096;
 
-class DamageTest : public ::testing::Test {
+class JetDamageTest : public ::testing::Test {
  protected:
-  DamageTest() : good(writer::Build(test::CommonDatabase({{"ZrVer", "9.2.0"}}))) {}
+  JetDamageTest() : good(writer::Build(test::CommonDatabase({{"ZrVer", "9.2.0"}}))) {}
 
   // Error number of the version check's open and query on `bytes`.
   int32_t Check(const std::string& bytes) {
@@ -40,15 +40,15 @@ class DamageTest : public ::testing::Test {
   int count = 0;
 };
 
-TEST_F(DamageTest, TheUndamagedFileReads) { EXPECT_EQ(Check(good), 0); }
+TEST_F(JetDamageTest, TheUndamagedFileReads) { EXPECT_EQ(Check(good), 0); }
 
-TEST_F(DamageTest, HeaderMaskNotApplied) {
+TEST_F(JetDamageTest, HeaderMaskNotApplied) {
   std::string bad = good;
   for (int i = 0; i < 128; ++i) bad[0x18 + i] = static_cast<char>(bad[0x18 + i] ^ detail::HeaderKeyStream()[i]);
   EXPECT_EQ(Check(bad), rt::err::JetUnrecognizedFormat);
 }
 
-TEST_F(DamageTest, WrongVersionByte) {
+TEST_F(JetDamageTest, WrongVersionByte) {
   for (char version : {'\x00', '\x02', '\x05', '\x07', '\xff'}) {
     std::string bad = good;
     bad[0x14] = version;
@@ -56,14 +56,14 @@ TEST_F(DamageTest, WrongVersionByte) {
   }
 }
 
-TEST_F(DamageTest, TruncatedFiles) {
+TEST_F(JetDamageTest, TruncatedFiles) {
   for (std::size_t size : {std::size_t{0}, std::size_t{100}, kPage - 1, kPage, 2 * kPage, good.size() - 1,
                            good.size() - kPage, good.size() - kPage / 2}) {
     EXPECT_EQ(Check(good.substr(0, size)), rt::err::JetUnrecognizedFormat) << size;
   }
 }
 
-TEST_F(DamageTest, CatalogWithoutItsRequiredColumns) {
+TEST_F(JetDamageTest, CatalogWithoutItsRequiredColumns) {
   // Rename MSysObjects' LvProp and Flags columns in its definition on page 2.
   for (std::u16string column : {u"LvProp", u"Flags"}) {
     std::string name;
@@ -76,7 +76,7 @@ TEST_F(DamageTest, CatalogWithoutItsRequiredColumns) {
   }
 }
 
-TEST_F(DamageTest, ZeroFilledPages) {
+TEST_F(JetDamageTest, ZeroFilledPages) {
   // 2 catalog definition, 3 usage maps, 4 catalog rows, 5 table definition, 6 table rows.
   for (std::size_t page : {0, 2, 3, 4, 5, 6}) {
     EXPECT_EQ(Check(ZeroPage(good, page)), rt::err::JetUnrecognizedFormat) << page;
@@ -84,7 +84,7 @@ TEST_F(DamageTest, ZeroFilledPages) {
   EXPECT_EQ(Check(ZeroPage(good, 1)), 0) << "the global map is not read";
 }
 
-TEST_F(DamageTest, RowOffsetsPointingOffThePage) {
+TEST_F(JetDamageTest, RowOffsetsPointingOffThePage) {
   std::string bad = good;
   const std::size_t dataPage = 6 * kPage;
   bad[dataPage + 14] = '\xff';
@@ -96,7 +96,7 @@ TEST_F(DamageTest, RowOffsetsPointingOffThePage) {
   EXPECT_EQ(Check(bad), rt::err::JetUnrecognizedFormat);
 }
 
-TEST_F(DamageTest, UsageMapNamingPagesBeyondTheFile) {
+TEST_F(JetDamageTest, UsageMapNamingPagesBeyondTheFile) {
   std::string bad = good;
   // Row 2 of page 3 is XC_CONTROL's owned-pages map; set a bit far past the end.
   const std::size_t mapPage = 3 * kPage;
@@ -109,7 +109,7 @@ TEST_F(DamageTest, UsageMapNamingPagesBeyondTheFile) {
 // The catalog row of XC_CONTROL carries a property value whose long-value
 // chain names itself as its next part: libmdb follows it for ever. The read
 // is ended at its deadline and the file called unreadable.
-TEST_F(DamageTest, LongValueChainThatNeverEnds) {
+TEST_F(JetDamageTest, LongValueChainThatNeverEnds) {
   const auto saved = detail::ChildDeadline();
   detail::SetChildDeadline(std::chrono::seconds(1));
   const std::string bytes =

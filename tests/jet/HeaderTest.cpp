@@ -43,7 +43,7 @@ std::string Utf16(const std::u16string& s) {
   return out;
 }
 
-TEST(HeaderTest, KeyStreamAndWrittenBytesMatchTheKnownVectors) {
+TEST(JetHeaderTest, KeyStreamAndWrittenBytesMatchTheKnownVectors) {
   EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(HeaderKeyStream()), 8), 0, 8), "b5 6f 03 62 61 08 c2 55");
   const std::string abc = HeaderOf("abc", 45000.5);
   EXPECT_EQ(Hex(abc, 0x3C, 6), "9f 46 fb 8a bc 4e");
@@ -52,7 +52,7 @@ TEST(HeaderTest, KeyStreamAndWrittenBytesMatchTheKnownVectors) {
   EXPECT_EQ(Hex(abc, 0x14, 1), "01");
 }
 
-TEST(HeaderTest, RoundTripsPasswordsUpToTwentyUnits) {
+TEST(JetHeaderTest, RoundTripsPasswordsUpToTwentyUnits) {
   for (const std::string& pwd : {std::string("a"), std::string("R$KQTM3VXEJW8FNUPC"),
                                  std::string("ABCDEFGHIJKLMNOPQRST"), std::string("パスワード")}) {
     Header h = Decoded(HeaderOf(pwd, 45000.5));
@@ -66,7 +66,7 @@ TEST(HeaderTest, RoundTripsPasswordsUpToTwentyUnits) {
   EXPECT_THROW(HeaderOf("ABCDEFGHIJKLMNOPQRSTU", 45000.5), std::invalid_argument);
 }
 
-TEST(HeaderTest, ComparisonIsCaseSensitiveAndNoPasswordOpensWithAny) {
+TEST(JetHeaderTest, ComparisonIsCaseSensitiveAndNoPasswordOpensWithAny) {
   Header h = Decoded(HeaderOf("Secret", 45000.5));
   EXPECT_FALSE(PasswordOpens(h, "secret"));
   EXPECT_FALSE(PasswordOpens(h, "SECRET"));
@@ -80,7 +80,7 @@ TEST(HeaderTest, ComparisonIsCaseSensitiveAndNoPasswordOpensWithAny) {
 
 // The stored password is masked with the day number: the date truncated,
 // never rounded. Built here by hand so a decoder that rounds fails.
-TEST(HeaderTest, DateMaskUsesTheTruncatedDay) {
+TEST(JetHeaderTest, DateMaskUsesTheTruncatedDay) {
   for (double date : {45000.7, 45000.999, 45001.0, 0.25}) {
     std::string page(4096, '\0');
     page[0x14] = 1;
@@ -96,14 +96,14 @@ TEST(HeaderTest, DateMaskUsesTheTruncatedDay) {
   }
 }
 
-TEST(HeaderTest, WriterMasksWithTheTruncatedDay) {
+TEST(JetHeaderTest, WriterMasksWithTheTruncatedDay) {
   // 45000.7 rounds to 45001 but is stored under day 45000 (mask c8 af).
   const std::string page = HeaderOf("", 45000.7);
   EXPECT_EQ(Hex(page, 0x42, 4), Hex(HeaderOf("", 45000.5), 0x42, 4));
   EXPECT_NE(Hex(page, 0x42, 4), Hex(HeaderOf("", 45001.0), 0x42, 4));
 }
 
-TEST(HeaderTest, RefusesWhatIsNotAJetHeader) {
+TEST(JetHeaderTest, RefusesWhatIsNotAJetHeader) {
   Header h{};
   std::string page = HeaderOf("", 45000.5);
   EXPECT_EQ(DecodeHeader({}, h), HeaderProblem::TooShort);
@@ -127,7 +127,7 @@ TEST(HeaderTest, RefusesWhatIsNotAJetHeader) {
   EXPECT_EQ(DecodeHeader(Bytes(bad), h), HeaderProblem::Damaged);
 }
 
-TEST(HeaderTest, Jet3PasswordIsPlainBytesWithoutDateMask) {
+TEST(JetHeaderTest, Jet3PasswordIsPlainBytesWithoutDateMask) {
   std::string page(2048, '\0');
   page[0x3C] = static_cast<char>(0xE4);
   page[0x3D] = 0x04;
@@ -144,7 +144,7 @@ TEST(HeaderTest, Jet3PasswordIsPlainBytesWithoutDateMask) {
   EXPECT_FALSE(PasswordOpens(h, "jet3pass"));
 }
 
-TEST(ConnectTest, TakesThePwdArgument) {
+TEST(JetConnectTest, TakesThePwdArgument) {
   EXPECT_EQ(PasswordFromConnect(";PWD=R$KQTM3VXEJW8FNUPC"), "R$KQTM3VXEJW8FNUPC");
   EXPECT_EQ(PasswordFromConnect("MS Access;pwd=abc;UID=x"), "abc");
   EXPECT_EQ(PasswordFromConnect(";Pwd=a=b"), "a=b");

@@ -54,7 +54,7 @@ std::string Expected(const writer::Database& db, const std::string& created) {
   return out + "}}";
 }
 
-class IndependentReaderTest : public ::testing::Test {
+class JetIndependentReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::filesystem::path tool = std::filesystem::path(ZR_SOURCE_DIR) / "tools" / "mdb-reader";
@@ -88,7 +88,7 @@ class IndependentReaderTest : public ::testing::Test {
   std::string script;
 };
 
-TEST_F(IndependentReaderTest, CommonDatabasesReadTheSameInBothReaders) {
+TEST_F(JetIndependentReaderTest, CommonDatabasesReadTheSameInBothReaders) {
   writer::Database db = test::CommonDatabase({{"ZrVer", "9.2.0"},
                                               {"zrver", "lower"},
                                               {"ZrVer", "second"},
@@ -110,7 +110,7 @@ TEST_F(IndependentReaderTest, CommonDatabasesReadTheSameInBothReaders) {
   EXPECT_EQ(ours.values, expected);
 }
 
-TEST_F(IndependentReaderTest, PasswordsAndDatesAsTheOtherReaderDecodesThem) {
+TEST_F(JetIndependentReaderTest, PasswordsAndDatesAsTheOtherReaderDecodesThem) {
   for (const auto& [password, date, created] :
        std::vector<std::tuple<std::string, double, std::string>>{{"", 45000.5, "2023-03-15T12:00:00.000Z"},
                                                                  {"ABCDEFGHIJ0123456789", 45000.999, ""},
@@ -128,7 +128,7 @@ TEST_F(IndependentReaderTest, PasswordsAndDatesAsTheOtherReaderDecodesThem) {
   }
 }
 
-TEST_F(IndependentReaderTest, ManyPagesAndTables) {
+TEST_F(JetIndependentReaderTest, ManyPagesAndTables) {
   writer::Database db;
   writer::Table big{"BIG", {"N", "TEXT", "MAYBE"}, {}};
   for (int i = 0; i < 700; ++i) {
@@ -140,7 +140,7 @@ TEST_F(IndependentReaderTest, ManyPagesAndTables) {
   EXPECT_EQ(Dump(Write(db, "big.wf6"), ""), Expected(db, "2023-03-15T12:00:00.000Z"));
 }
 
-TEST_F(IndependentReaderTest, Jet3PasswordLayoutAgrees) {
+TEST_F(JetIndependentReaderTest, Jet3PasswordLayoutAgrees) {
   ZR_REQUIRE_REAL_FIXTURE("V1997_no-password.mdb");
   std::string bytes = zr::test::ReadFile(test::RealFixture("V1997_no-password.mdb"));
   const std::string pwd = "Jet3Pw";

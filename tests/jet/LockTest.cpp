@@ -63,9 +63,9 @@ class OtherProgram {
   bool locked_ = false;
 };
 
-class LockTest : public ::testing::Test {
+class JetLockTest : public ::testing::Test {
  protected:
-  LockTest() : path((dir.path() / "ZrXXComn.wf6").string()) {
+  JetLockTest() : path((dir.path() / "ZrXXComn.wf6").string()) {
     writer::Write(path, test::CommonDatabase({{"ZrVer", "9.2.0"}}));
   }
 
@@ -77,7 +77,7 @@ class LockTest : public ::testing::Test {
   std::string path;
 };
 
-TEST_F(LockTest, ASecondOpenIsRefusedWhileTheFirstHoldsTheFile) {
+TEST_F(JetLockTest, ASecondOpenIsRefusedWhileTheFirstHoldsTheFile) {
   auto first = Open(true);
   std::string text;
   EXPECT_EQ(ErrorOf([&] { Open(true); }, &text), rt::err::JetFileInUse);
@@ -87,7 +87,7 @@ TEST_F(LockTest, ASecondOpenIsRefusedWhileTheFirstHoldsTheFile) {
   EXPECT_NO_THROW(Open(true));
 }
 
-TEST_F(LockTest, SharedOpensCoexistButKeepExclusiveOnesOut) {
+TEST_F(JetLockTest, SharedOpensCoexistButKeepExclusiveOnesOut) {
   auto a = Open(false);
   auto b = Open(false);
   EXPECT_EQ(ErrorOf([&] { Open(true); }), rt::err::JetFileInUse);
@@ -96,7 +96,7 @@ TEST_F(LockTest, SharedOpensCoexistButKeepExclusiveOnesOut) {
   EXPECT_NO_THROW(Open(true));
 }
 
-TEST_F(LockTest, ALockHeldByAnotherProgramRefusesTheOpen) {
+TEST_F(JetLockTest, ALockHeldByAnotherProgramRefusesTheOpen) {
   for (auto kind : {OtherProgram::Flock, OtherProgram::PosixWrite, OtherProgram::PosixRead}) {
     {
       OtherProgram other(path, kind);
@@ -107,7 +107,7 @@ TEST_F(LockTest, ALockHeldByAnotherProgramRefusesTheOpen) {
   }
 }
 
-TEST_F(LockTest, AnotherProgramCannotLockWhileWeHoldTheFile) {
+TEST_F(JetLockTest, AnotherProgramCannotLockWhileWeHoldTheFile) {
   auto held = Open(true);
   EXPECT_FALSE(OtherProgram(path, OtherProgram::Flock).locked());
   EXPECT_FALSE(OtherProgram(path, OtherProgram::PosixWrite).locked());

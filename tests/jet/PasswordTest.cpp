@@ -10,7 +10,7 @@ namespace {
 using test::CommonDatabase;
 using test::ErrorOf;
 
-class PasswordTest : public ::testing::Test {
+class JetPasswordTest : public ::testing::Test {
  protected:
   // The error number of opening a database with `password` under `connect`.
   int32_t OpenWith(const std::string& password, const std::string& connect, double date = 45000.5) {
@@ -25,7 +25,7 @@ class PasswordTest : public ::testing::Test {
   int count = 0;
 };
 
-TEST_F(PasswordTest, OnlyTheExactPasswordOpens) {
+TEST_F(JetPasswordTest, OnlyTheExactPasswordOpens) {
   EXPECT_EQ(OpenWith(test::kSuitePassword, test::kConnect), 0);
   EXPECT_EQ(OpenWith(test::kSuitePassword, ";pwd=R$KQTM3VXEJW8FNUPC"), 0);
   EXPECT_EQ(OpenWith(test::kSuitePassword, ";PWD=r$kqtm3vxejw8fnupc"), rt::err::JetNotValidPassword);
@@ -35,12 +35,12 @@ TEST_F(PasswordTest, OnlyTheExactPasswordOpens) {
   EXPECT_EQ(OpenWith(test::kSuitePassword, ";PWD= R$KQTM3VXEJW8FNUPC"), rt::err::JetNotValidPassword);
 }
 
-TEST_F(PasswordTest, ADatabaseWithoutPasswordOpensWithAny) {
+TEST_F(JetPasswordTest, ADatabaseWithoutPasswordOpensWithAny) {
   EXPECT_EQ(OpenWith("", test::kConnect), 0);
   EXPECT_EQ(OpenWith("", ""), 0);
 }
 
-TEST_F(PasswordTest, TwentyCharactersAndNonAscii) {
+TEST_F(JetPasswordTest, TwentyCharactersAndNonAscii) {
   EXPECT_EQ(OpenWith("ABCDEFGHIJ0123456789", ";PWD=ABCDEFGHIJ0123456789"), 0);
   EXPECT_EQ(OpenWith("ABCDEFGHIJ0123456789", ";PWD=ABCDEFGHIJ012345678"), rt::err::JetNotValidPassword);
   EXPECT_EQ(OpenWith("ABCDEFGHIJ0123456789", ";PWD=ABCDEFGHIJ0123456789X"), rt::err::JetNotValidPassword);
@@ -48,14 +48,14 @@ TEST_F(PasswordTest, TwentyCharactersAndNonAscii) {
   EXPECT_EQ(OpenWith("合言葉", ";PWD=合言"), rt::err::JetNotValidPassword);
 }
 
-TEST_F(PasswordTest, DatesAcrossADayBoundary) {
+TEST_F(JetPasswordTest, DatesAcrossADayBoundary) {
   for (double date : {45000.0, 45000.7, 45000.999, 45001.0, 1.5, 2958465.5}) {
     EXPECT_EQ(OpenWith("Pw", ";PWD=Pw", date), 0) << date;
     EXPECT_EQ(OpenWith("Pw", ";PWD=pw", date), rt::err::JetNotValidPassword) << date;
   }
 }
 
-TEST_F(PasswordTest, TheDescriptionNamesTheFile) {
+TEST_F(JetPasswordTest, TheDescriptionNamesTheFile) {
   writer::Write(dir.path() / "named.wf6", CommonDatabase({}));
   std::string text;
   EXPECT_EQ(

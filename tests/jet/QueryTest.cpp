@@ -5,7 +5,7 @@
 namespace zr::jet::detail {
 namespace {
 
-TEST(QueryTest, TheVersionQuery) {
+TEST(JetQueryTest, TheVersionQuery) {
   auto q = ParseSelect("SELECT VALUECHAR FROM XC_CONTROL WHERE ITEM = 'ZrVer'");
   ASSERT_TRUE(q);
   EXPECT_EQ(q->column, "VALUECHAR");
@@ -14,7 +14,7 @@ TEST(QueryTest, TheVersionQuery) {
   EXPECT_EQ(q->literal, "ZrVer");
 }
 
-TEST(QueryTest, SpellingsOfTheSameForm) {
+TEST(JetQueryTest, SpellingsOfTheSameForm) {
   auto q = ParseSelect("  select [Value Char] from\n[XC CONTROL]\twhere [ITEM]='it''s \"x\"' ; ");
   ASSERT_TRUE(q);
   EXPECT_EQ(q->column, "Value Char");
@@ -30,7 +30,7 @@ TEST(QueryTest, SpellingsOfTheSameForm) {
   EXPECT_EQ(ParseSelect("SELECT a FROM b WHERE c = ''")->literal, "");
 }
 
-TEST(QueryTest, AnythingElseIsRefused) {
+TEST(JetQueryTest, AnythingElseIsRefused) {
   for (const char* sql :
        {"", "SELECT", "SELECT * FROM t", "SELECT a, b FROM t", "SELECT a FROM t WHERE c = 'x' AND d = 'y'",
         "SELECT a FROM t WHERE c = 'x", "SELECT a FROM t WHERE c LIKE 'x'", "SELECT a FROM t WHERE c = x",

@@ -25,7 +25,7 @@ std::vector<Value> All(Database& db, const std::string& query) {
   return out;
 }
 
-TEST(RealFilesTest, Jet4WithThePasswordPassword) {
+TEST(JetRealFilesTest, Jet4WithThePasswordPassword) {
   for (const char* name : {"V2000_with-password.mdb", "V2003_with-password.mdb"}) {
     ZR_REQUIRE_REAL_FIXTURE(name);
     auto db = Open(RealFixture(name), ";PWD=password");
@@ -40,7 +40,7 @@ TEST(RealFilesTest, Jet4WithThePasswordPassword) {
   }
 }
 
-TEST(RealFilesTest, Jet4WithoutPasswordOpensWithTheSuitesConnect) {
+TEST(JetRealFilesTest, Jet4WithoutPasswordOpensWithTheSuitesConnect) {
   for (const char* name : {"V2000_no-password.mdb", "V2003_no-password.mdb"}) {
     ZR_REQUIRE_REAL_FIXTURE(name);
     auto db = Open(RealFixture(name), test::kConnect);
@@ -49,7 +49,7 @@ TEST(RealFilesTest, Jet4WithoutPasswordOpensWithTheSuitesConnect) {
   }
 }
 
-TEST(RealFilesTest, AceIsRefused) {
+TEST(JetRealFilesTest, AceIsRefused) {
   ZR_REQUIRE_REAL_FIXTURE("V2010_with-password.accdb");
   for (const char* connect : {";PWD=password", "", test::kConnect}) {
     EXPECT_EQ(ErrorOf([&] { Open(RealFixture("V2010_with-password.accdb"), connect); }),
@@ -57,7 +57,7 @@ TEST(RealFilesTest, AceIsRefused) {
   }
 }
 
-TEST(RealFilesTest, Jet3IsRead) {
+TEST(JetRealFilesTest, Jet3IsRead) {
   ZR_REQUIRE_REAL_FIXTURE("V1997_no-password.mdb");
   auto db = Open(RealFixture("V1997_no-password.mdb"), test::kConnect);
   EXPECT_EQ(All(*db, "SELECT A FROM Table1"), std::vector<Value>{"a"});
@@ -67,7 +67,7 @@ TEST(RealFilesTest, Jet3IsRead) {
 
 // A Jet 3 password sits unmasked by any date: 20 bytes at 0x42 under the
 // fixed header key stream. A copy of the Access 97 file is given one here.
-TEST(RealFilesTest, Jet3PasswordIsChecked) {
+TEST(JetRealFilesTest, Jet3PasswordIsChecked) {
   ZR_REQUIRE_REAL_FIXTURE("V1997_no-password.mdb");
   zr::test::TempDir dir;
   std::string bytes = zr::test::ReadFile(RealFixture("V1997_no-password.mdb"));
@@ -79,7 +79,7 @@ TEST(RealFilesTest, Jet3PasswordIsChecked) {
   EXPECT_EQ(ErrorOf([&] { Open(dir.path() / "jet3.mdb", test::kConnect); }), rt::err::JetNotValidPassword);
 }
 
-TEST(RealFilesTest, LargerAccessFile) {
+TEST(JetRealFilesTest, LargerAccessFile) {
   ZR_REQUIRE_REAL_FIXTURE("test.mdb");
   auto db = Open(RealFixture("test.mdb"), "");
   EXPECT_EQ(All(*db, "SELECT B FROM Table1 WHERE A = 'a'"), std::vector<Value>{"b"});

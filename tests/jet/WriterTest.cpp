@@ -45,7 +45,7 @@ std::vector<Cell> Column(const std::string& bytes, const std::string& table, con
   return outcome.values;
 }
 
-TEST(WriterTest, RowsAreLaidOutAsJetStoresThem) {
+TEST(JetWriterTest, RowsAreLaidOutAsJetStoresThem) {
   const std::string bytes =
       writer::Build(test::CommonDatabase({{"ZrVer", "9.2.0"}, {"ZrVer", std::nullopt}, {"ZrVer", ""}}));
   ASSERT_EQ(bytes.size(), 7 * kPage);
@@ -58,7 +58,7 @@ TEST(WriterTest, RowsAreLaidOutAsJetStoresThem) {
   EXPECT_EQ(bytes[6 * kPage + 4], 5) << "owned by the definition on page 5";
 }
 
-TEST(WriterTest, ValuesComeBackThroughLibmdbInOrderAcrossPages) {
+TEST(JetWriterTest, ValuesComeBackThroughLibmdbInOrderAcrossPages) {
   writer::Table big{"BIG", {"N", "TEXT", "EMPTY"}, {}};
   std::vector<Cell> numbers, texts;
   for (int i = 0; i < 700; ++i) {
@@ -77,13 +77,13 @@ TEST(WriterTest, ValuesComeBackThroughLibmdbInOrderAcrossPages) {
   EXPECT_EQ(Column(bytes, "XC_CONTROL", "VALUECHAR"), std::vector<Cell>{"9.1.0"});
 }
 
-TEST(WriterTest, TextOutsideTheBasicPlaneAndAtTheLengthLimit) {
+TEST(JetWriterTest, TextOutsideTheBasicPlaneAndAtTheLengthLimit) {
   const std::string longest(255, 'z');
   const std::string bytes = writer::Build(test::CommonDatabase({{"a", "𠮷野家"}, {"b", longest}, {"c", "ｶﾅ全角"}}));
   EXPECT_EQ(Column(bytes, "XC_CONTROL", "VALUECHAR"), (std::vector<Cell>{"𠮷野家", longest, "ｶﾅ全角"}));
 }
 
-TEST(WriterTest, ReadingOneTableCostsItsOwnPagesNotTheOthers) {
+TEST(JetWriterTest, ReadingOneTableCostsItsOwnPagesNotTheOthers) {
   writer::Database db = test::CommonDatabase({{"ZrVer", "9.2.0"}});
   writer::Table bulk{"BULK", {"A", "B"}, {}};
   for (int i = 0; i < 9000; ++i) bulk.rows.push_back({std::string(200, 'q'), std::string(200, 'r')});
@@ -95,7 +95,7 @@ TEST(WriterTest, ReadingOneTableCostsItsOwnPagesNotTheOthers) {
   EXPECT_LE(pages, 4u) << "definition, the page of its two usage maps (read once for each) and the one data page";
 }
 
-TEST(WriterTest, RefusesWhatItCannotStore) {
+TEST(JetWriterTest, RefusesWhatItCannotStore) {
   auto build = [](writer::Database db) { return writer::Build(db); };
   writer::Database db = test::CommonDatabase({{"ZrVer", "9.2.0"}});
   auto with = [&](auto change) {
