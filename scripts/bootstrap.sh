@@ -33,3 +33,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The independent Jet reader that the database tests compare our writer's files with.
+if [ ! -d "$(dirname "$0")/../tools/mdb-reader/node_modules" ]; then
+  npm ci --prefix "$(dirname "$0")/../tools/mdb-reader" --no-audit --no-fund
+fi

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/runtime/RuntimeError.h"
+#include "tools/jetwriter/JetWriter.h"
+
+namespace zr::jet::test {
+
+inline constexpr const char* kSuitePassword = "R$KQTM3VXEJW8FNUPC";
+inline constexpr const char* kConnect = ";PWD=R$KQTM3VXEJW8FNUPC";
+inline constexpr const char* kVersionQuery = "SELECT VALUECHAR FROM XC_CONTROL WHERE ITEM = 'ZrVer'";
+
+// A common database as the suite keeps it: XC_CONTROL with the given rows,
+// locked with the suite's password.
+inline writer::Database CommonDatabase(const std::vector<std::pair<writer::Cell, writer::Cell>>& rows,
+                                       const std::string& password = kSuitePassword) {
+  writer::Database db;
+  db.password = password;
+  db.tables.push_back(writer::ControlTable(rows));
+  return db;
+}
+
+// The run-time error number `action` throws; 0 when it throws none.
+inline int32_t ErrorOf(const std::function<void()>& action, std::string* description = nullptr) {
+  try {
+    action();
+  } catch (const rt::RuntimeError& e) {
+    if (description) *description = e.description();
+    return e.number();
+  }
+  return 0;
+}
+
+inline std::filesystem::path RealFixture(const std::string& name) {
+  return std::filesystem::path(ZR_SHARED_FIXTURES) / "jet-real" / name;
+}
+
+#define ZR_REQUIRE_REAL_FIXTURE(name)                                                                   \
+  if (!std::filesystem::exists(::zr::jet::test::RealFixture(name))) {                                   \
+    GTEST_SKIP() << "third-party database " << ::zr::jet::test::RealFixture(name) << " is not present"; \
+  }
+
+}  // namespace zr::jet::test
