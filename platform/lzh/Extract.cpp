@@ -395,6 +395,9 @@ class Staging {
     for (Target* t : ready) {
       struct stat st {};
       t->existed = Ops().FstatAt(t->folderFd, t->file.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+      if (!t->existed && errno != ENOENT) {
+        throw rt::ErrorFromErrno(errno, "「" + t->label + "」の展開先を調べられません: " + DisplayPath(*t));
+      }
       if (!t->existed) continue;
       for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = ".zrold-" + RandomSuffix();
@@ -604,7 +607,12 @@ class Extraction {
     for (;;) {
       struct archive_entry* entry = nullptr;
       const int r = archive_read_next_header(a.get(), &entry);
-      if (r == ARCHIVE_EOF) break;
+      if (r == ARCHIVE_EOF) {
+        // libarchive takes a failed read where a header should start for
+        // the end of the archive.
+        if (source.failure()) throw *source.failure();
+        break;
+      }
       if (r != ARCHIVE_OK) throw ReaderError(source, FaultText(HeaderFault::BadLayout));
       const auto& parsed = source.last();
       if (!parsed || archive_read_header_position(a.get()) != static_cast<la_int64_t>(parsed->position) ||

@@ -69,6 +69,8 @@ struct Source {
   std::function<fs::path(const fs::path& dir)> make;
 };
 
+void PrintTo(const Source& s, std::ostream* os) { *os << s.label; }
+
 class EveryLevelAndMethod : public ::testing::TestWithParam<Source> {};
 
 TEST_P(EveryLevelAndMethod, ExtractsExactBytesInBothModes) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <stdexcept>
 
 #include "tests/support/TempDir.h"
@@ -49,7 +50,12 @@ Tree Snapshot(const fs::path& root) {
     } else if (S_ISDIR(st.st_mode)) {
       tree[rel] = "dir:" + mode;
     } else {
-      tree[rel] = "file:" + mode + ":" + zr::test::ReadFile(it->path());
+      // Short contents verbatim; long ones by size and digest, to keep failure output readable.
+      const std::string content = zr::test::ReadFile(it->path());
+      tree[rel] = "file:" + mode + ":" +
+                  (content.size() <= 64 ? content
+                                        : std::to_string(content.size()) + " bytes, digest " +
+                                              std::to_string(std::hash<std::string>()(content)));
     }
   }
   return tree;
@@ -138,7 +144,10 @@ ssize_t ScriptedOps::Write(int fd, const void* buffer, std::size_t count) {
 }
 int ScriptedOps::Fchmod(int fd, mode_t mode) { return Hit(Op::Fchmod) ? -1 : FileOps::Fchmod(fd, mode); }
 int ScriptedOps::Fchown(int fd, uid_t uid, gid_t gid) { return Hit(Op::Fchown) ? -1 : FileOps::Fchown(fd, uid, gid); }
-int ScriptedOps::Fsync(int fd) { return Hit(Op::Fsync) ? -1 : FileOps::Fsync(fd); }
+int ScriptedOps::Fsync(int fd) {
+  if (Hit(Op::Fsync)) return -1;
+  return syncForReal ? FileOps::Fsync(fd) : 0;
+}
 int ScriptedOps::MkdirAt(int dirFd, const char* name, mode_t mode) {
   return Hit(Op::MkdirAt, name, dirFd) ? -1 : FileOps::MkdirAt(dirFd, name, mode);
 }

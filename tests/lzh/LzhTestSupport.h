@@ -58,6 +58,9 @@ class ScriptedOps : public FileOps {
   // that kind, and the name it works on (empty when none).
   std::function<void(Op, int, const char*, int dirFd)> before;
   bool failed = false;
+  // Crash and fault tests are not about durability; skipping the real
+  // fsync keeps them fast.
+  bool syncForReal = true;
 
   int Open(const char* path, int flags, mode_t mode) override;
   int OpenAt(int dirFd, const char* name, int flags, mode_t mode) override;
