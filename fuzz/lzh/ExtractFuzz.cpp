@@ -1,0 +1,90 @@
+#include "fuzz/lzh/ExtractFuzz.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/lzh/Extract.h"
+#include "platform/lzh/FileOps.h"
+#include "platform/runtime/RuntimeError.h"
+
+namespace zr::lzh::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Durability is not what is being searched for; skipping fsync keeps the
+// fuzzer fast.
+class NoSyncOps : public FileOps {
+ public:
+  int Fsync(int) override { return 0; }
+};
+
+struct Scratch {
+  fs::path root;
+  fs::path archive;
+  fs::path out;
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "zrfuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    root = pattern;
+    archive = root / "in.lzh";
+    out = root / "out";
+    fs::create_directory(out);
+  }
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+};
+
+[[noreturn]] void Broken(const char* what) {
+  std::fprintf(stderr, "extraction promise broken: %s\n", what);
+  std::abort();
+}
+
+std::size_t Entries(const fs::path& dir) {
+  std::size_t n = 0;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) ++n;
+  return n;
+}
+
+}  // namespace
+
+void ExtractOnce(const uint8_t* data, std::size_t size) {
+  static Scratch scratch;
+  static NoSyncOps ops;
+  InstallFileOps(&ops);
+  {
+    std::ofstream f(scratch.archive, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  const Mode mode = (size % 2 == 0) ? Mode::KeepFolders : Mode::BareName;
+  const std::vector<std::string> members = {"Data\\ZrXXComn.wf6", "Work\\ZrBunsyo.wf6"};
+  int missing = -1;
+  try {
+    missing = ExtractMembers(scratch.archive.string(), scratch.out.string(), mode, members);
+  } catch (const rt::RuntimeError& e) {
+    if (e.number() != rt::err::BadFileFormat) Broken("unexpected error number");
+    if (Entries(scratch.out) != 0) Broken("a failed extraction left files behind");
+    return;
+  }
+  if (missing < 0 || missing > 2) Broken("impossible result");
+  if (missing > 0 && Entries(scratch.out) != 0) Broken("an incomplete extraction wrote files");
+  if (missing == 0) {
+    const bool keep = mode == Mode::KeepFolders;
+    const fs::path a = keep ? scratch.out / "Data" / "ZrXXComn.wf6" : scratch.out / "ZrXXComn.wf6";
+    const fs::path b = keep ? scratch.out / "Work" / "ZrBunsyo.wf6" : scratch.out / "ZrBunsyo.wf6";
+    if (!fs::is_regular_file(a) || !fs::is_regular_file(b)) Broken("a successful extraction lacks a member");
+    for (const auto& entry : fs::directory_iterator(scratch.out)) fs::remove_all(entry.path());
+  }
+  InstallFileOps(nullptr);
+}
+
+}  // namespace zr::lzh::fuzz

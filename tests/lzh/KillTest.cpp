@@ -1,0 +1,180 @@
+// A process killed at any point of an extraction never leaves a torn
+// target: each one holds either its old or its new contents, whole.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iterator>
+#include <map>
+#include <random>
+
+#include "platform/lzh/Extract.h"
+#include "tests/lzh/LzhTestSupport.h"
+#include "tests/support/TempDir.h"
+#include "tools/lzhwriter/LzhWriter.h"
+
+namespace zr::lzh::test {
+namespace {
+
+namespace w = zr::lzh::writer;
+using zr::test::TempDir;
+
+const std::vector<std::string> kMembers = {"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
+
+std::string Content(const char* tag, std::size_t lines) {
+  std::string s;
+  for (std::size_t i = 0; i < lines; ++i) s += std::string(tag) + " line " + std::to_string(i) + "\r\n";
+  return s;
+}
+
+// Whole-file read without stream overhead; this runs after each of the
+// thousand trials.
+std::string Slurp(const fs::path& path) {
+  std::string out;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "<missing>";
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return out;
+}
+
+// Runs extractions in a new child until it is killed, either by itself
+// just before file operation number `killAt`, or by a SIGKILL timer after
+// `delay`. Returns the child's process id.
+pid_t StartChild(const fs::path& a, const fs::path& b, const fs::path& out, int killAt,
+                 std::chrono::nanoseconds delay) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  ScriptedOps ops;
+  ops.syncForReal = false;
+  int seen = 0;
+  ops.before = [&](Op, int, const char*, int) {
+    if (seen++ == killAt) raise(SIGKILL);
+  };
+  InstallFileOps(&ops);
+  if (killAt < 0) {
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = SIGKILL;
+    timer_t timer;
+    if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) _exit(4);
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(delay.count() / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(delay.count() % 1000000000) + 1;
+    if (timer_settime(timer, 0, &when, nullptr) != 0) _exit(4);
+  }
+  try {
+    for (int round = 0; round < 200; ++round) {
+      ExtractMembers(round % 2 == 0 ? b : a, out, Mode::KeepFolders, kMembers);
+    }
+  } catch (...) {
+    _exit(3);
+  }
+  _exit(0);
+}
+
+TEST(LzhKill, KilledAtAnyPointEachTargetIsWholeOldOrWholeNew) {
+  TempDir dir;
+  const std::string oldBunsyo = Content("old bunsyo", 1500);
+  const std::string oldTuBun = Content("old tubun", 1000);
+  const std::string newBunsyo = Content("new bunsyo", 2000);
+  const std::string newTuBun = Content("new tubun", 800);
+  const fs::path a = dir.path() / "a.lzh";
+  const fs::path b = dir.path() / "b.lzh";
+  w::WriteArchiveFile(a, {w::MakeMember(kMembers[0], oldBunsyo, 2, w::Method::Lh5),
+                          w::MakeMember(kMembers[1], oldTuBun, 2, w::Method::Lh5)});
+  w::WriteArchiveFile(b, {w::MakeMember(kMembers[0], newBunsyo, 1), w::MakeMember(kMembers[1], newTuBun, 1)});
+  const fs::path out = dir.path() / "counted";
+  fs::create_directory(out);
+
+  // One extraction, counted, puts the old contents in place; a few more
+  // give the time a warm one takes, which the kill timers spread over.
+  ScriptedOps counting;
+  counting.syncForReal = false;
+  int opsPerRun = 0;
+  counting.before = [&](Op, int, const char*, int) { ++opsPerRun; };
+  {
+    ScopedOps scoped(counting);
+    ASSERT_EQ(0, ExtractMembers(a, out, Mode::KeepFolders, kMembers));
+  }
+  ASSERT_GT(opsPerRun, 10);
+  ScriptedOps quick;
+  quick.syncForReal = false;
+  auto runTime = std::chrono::steady_clock::duration::max();
+  {
+    ScopedOps scoped(quick);
+    for (int k = 0; k < 4; ++k) {
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_EQ(0, ExtractMembers(k % 2 == 0 ? b : a, out, Mode::KeepFolders, kMembers));
+      runTime = std::min(runTime, std::chrono::steady_clock::now() - start);
+    }
+  }
+
+  std::mt19937 random(20240102);
+  std::uniform_int_distribution<int64_t> delays(0, std::chrono::nanoseconds(runTime).count() * 2);
+  // A few children at a time, each on its own copy of the data folder.
+  constexpr int kSlots = 4;
+  std::vector<fs::path> folders;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    folders.push_back(dir.path() / ("data" + std::to_string(slot)));
+    fs::create_directory(folders.back());
+    ASSERT_EQ(0, ExtractMembers(a, folders.back(), Mode::KeepFolders, kMembers));
+  }
+  std::map<pid_t, int> running;  // child -> slot
+  struct Reaper {
+    std::map<pid_t, int>& children;
+    ~Reaper() {
+      for (const auto& [pid, slot] : children) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{running};
+  int killed = 0;
+  int newSeen = 0;
+  int oldSeen = 0;
+  constexpr int kTrials = 1000;
+  int started = 0;
+  auto start = [&](int slot) {
+    const bool byTimer = started % 2 == 1;
+    // Self-kills sweep every operation of two extractions in a row.
+    const int killAt = byTimer ? -1 : (started / 2) % (2 * opsPerRun);
+    running[StartChild(a, b, folders[slot], killAt, std::chrono::nanoseconds(delays(random)))] = slot;
+    ++started;
+  };
+  for (int slot = 0; slot < kSlots; ++slot) start(slot);
+  for (int finished = 0; finished < kTrials; ++finished) {
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, 0);
+    ASSERT_TRUE(running.count(pid)) << "unknown child " << pid;
+    const int slot = running[pid];
+    running.erase(pid);
+    ASSERT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0) << "child failed with " << WEXITSTATUS(status);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++killed;
+
+    const fs::path& folder = folders[slot];
+    const std::string bunsyo = Slurp(folder / "Work/ZrBunsyo.wf6");
+    const std::string tubun = Slurp(folder / "Work/ZrTuBun.wf6");
+    ASSERT_TRUE(bunsyo == oldBunsyo || bunsyo == newBunsyo) << "trial " << finished << ": torn, " << bunsyo.size();
+    ASSERT_TRUE(tubun == oldTuBun || tubun == newTuBun) << "trial " << finished << ": torn, " << tubun.size();
+    newSeen += bunsyo == newBunsyo;
+    oldSeen += bunsyo == oldBunsyo;
+    // A killed run may leave its temporary copy or backup link behind, and nothing else.
+    for (const std::string& leftover : Leftovers(folder)) fs::remove(leftover);
+    const auto entries = std::distance(fs::recursive_directory_iterator(folder), fs::recursive_directory_iterator());
+    ASSERT_EQ(3, entries) << "trial " << finished;
+    if (started < kTrials) start(slot);
+  }
+  EXPECT_GT(killed, kTrials * 9 / 10);
+  EXPECT_GT(newSeen, kTrials / 10) << "kills landed after replacements too";
+  EXPECT_GT(oldSeen, kTrials / 10);
+}
+
+}  // namespace
+}  // namespace zr::lzh::test

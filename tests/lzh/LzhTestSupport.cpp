@@ -1,0 +1,164 @@
+#include "tests/lzh/LzhTestSupport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <stdexcept>
+
+#include "tests/support/TempDir.h"
+
+namespace zr::lzh::test {
+
+std::string FixtureContent(const std::string& member) {
+  static const char* const kWords[] = {"alpha ", "beta ", "ZrXX ", "\r\n", "gamma ", "テンプレート "};
+  uint64_t seed = 0;
+  int count = 0;
+  if (member == "Data/ZrXXComn.wf6") {
+    seed = 1;
+    count = 6000;
+  } else if (member == "Work/ZrBunsyo.wf6") {
+    seed = 2;
+    count = 3000;
+  } else if (member == "Work/ZrTuBun.wf6") {
+    seed = 3;
+    count = 2000;
+  } else {
+    throw std::invalid_argument("no such fixture member: " + member);
+  }
+  std::string out;
+  uint64_t x = seed;
+  for (int i = 0; i < count; ++i) {
+    x = (x * 1103515245 + 12345) % (1ULL << 31);
+    out += kWords[(x >> 16) % 6];
+  }
+  return out;
+}
+
+fs::path FixturePath(const std::string& name) { return fs::path(ZR_SOURCE_DIR) / "tests/lzh/fixtures" / name; }
+
+Tree Snapshot(const fs::path& root) {
+  Tree tree;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string rel = fs::relative(it->path(), root).string();
+    struct stat st {};
+    lstat(it->path().c_str(), &st);
+    const std::string mode = std::to_string(st.st_mode & 07777);
+    if (S_ISLNK(st.st_mode)) {
+      tree[rel] = "link:" + fs::read_symlink(it->path()).string();
+    } else if (S_ISDIR(st.st_mode)) {
+      tree[rel] = "dir:" + mode;
+    } else {
+      // Short contents verbatim; long ones by size and digest, to keep failure output readable.
+      const std::string content = zr::test::ReadFile(it->path());
+      tree[rel] = "file:" + mode + ":" +
+                  (content.size() <= 64 ? content
+                                        : std::to_string(content.size()) + " bytes, digest " +
+                                              std::to_string(std::hash<std::string>()(content)));
+    }
+  }
+  return tree;
+}
+
+std::vector<std::string> Leftovers(const fs::path& root) {
+  std::vector<std::string> found;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(".zrtmp-", 0) == 0 || name.rfind(".zrold-", 0) == 0) found.push_back(it->path().string());
+  }
+  return found;
+}
+
+const char* OpName(Op op) {
+  switch (op) {
+    case Op::Open:
+      return "open";
+    case Op::OpenAt:
+      return "openat";
+    case Op::Close:
+      return "close";
+    case Op::Fstat:
+      return "fstat";
+    case Op::FstatAt:
+      return "fstatat";
+    case Op::Pread:
+      return "pread";
+    case Op::Write:
+      return "write";
+    case Op::Fchmod:
+      return "fchmod";
+    case Op::Fchown:
+      return "fchown";
+    case Op::Fsync:
+      return "fsync";
+    case Op::MkdirAt:
+      return "mkdirat";
+    case Op::LinkAt:
+      return "linkat";
+    case Op::RenameAt:
+      return "renameat";
+    case Op::UnlinkAt:
+      return "unlinkat";
+  }
+  return "?";
+}
+
+bool ScriptedOps::Hit(Op op, const char* name, int dirFd) {
+  const int index = counts[op]++;
+  if (before) before(op, index, name, dirFd);
+  if (op == failOp_ && index == failIndex_) {
+    failed = true;
+    errno = failErrno_;
+    return true;
+  }
+  return false;
+}
+
+int ScriptedOps::Open(const char* path, int flags, mode_t mode) {
+  return Hit(Op::Open, path) ? -1 : FileOps::Open(path, flags, mode);
+}
+int ScriptedOps::OpenAt(int dirFd, const char* name, int flags, mode_t mode) {
+  return Hit(Op::OpenAt, name, dirFd) ? -1 : FileOps::OpenAt(dirFd, name, flags, mode);
+}
+int ScriptedOps::Close(int fd) {
+  // The descriptor is released either way, as close(2) does.
+  const bool fail = Hit(Op::Close);
+  const int saved = errno;
+  const int r = FileOps::Close(fd);
+  if (fail) {
+    errno = saved;
+    return -1;
+  }
+  return r;
+}
+int ScriptedOps::Fstat(int fd, struct stat* st) { return Hit(Op::Fstat) ? -1 : FileOps::Fstat(fd, st); }
+int ScriptedOps::FstatAt(int dirFd, const char* name, struct stat* st, int flags) {
+  return Hit(Op::FstatAt, name, dirFd) ? -1 : FileOps::FstatAt(dirFd, name, st, flags);
+}
+ssize_t ScriptedOps::Pread(int fd, void* buffer, std::size_t count, off_t offset) {
+  return Hit(Op::Pread) ? -1 : FileOps::Pread(fd, buffer, count, offset);
+}
+ssize_t ScriptedOps::Write(int fd, const void* buffer, std::size_t count) {
+  return Hit(Op::Write) ? -1 : FileOps::Write(fd, buffer, count);
+}
+int ScriptedOps::Fchmod(int fd, mode_t mode) { return Hit(Op::Fchmod) ? -1 : FileOps::Fchmod(fd, mode); }
+int ScriptedOps::Fchown(int fd, uid_t uid, gid_t gid) { return Hit(Op::Fchown) ? -1 : FileOps::Fchown(fd, uid, gid); }
+int ScriptedOps::Fsync(int fd) {
+  if (Hit(Op::Fsync)) return -1;
+  return syncForReal ? FileOps::Fsync(fd) : 0;
+}
+int ScriptedOps::MkdirAt(int dirFd, const char* name, mode_t mode) {
+  return Hit(Op::MkdirAt, name, dirFd) ? -1 : FileOps::MkdirAt(dirFd, name, mode);
+}
+int ScriptedOps::LinkAt(int fromDir, const char* from, int toDir, const char* to) {
+  return Hit(Op::LinkAt, to, toDir) ? -1 : FileOps::LinkAt(fromDir, from, toDir, to);
+}
+int ScriptedOps::RenameAt(int fromDir, const char* from, int toDir, const char* to) {
+  return Hit(Op::RenameAt, to, toDir) ? -1 : FileOps::RenameAt(fromDir, from, toDir, to);
+}
+int ScriptedOps::UnlinkAt(int dirFd, const char* name, int flags) {
+  return Hit(Op::UnlinkAt, name, dirFd) ? -1 : FileOps::UnlinkAt(dirFd, name, flags);
+}
+
+}  // namespace zr::lzh::test
