@@ -12,13 +12,13 @@ namespace zr::restore {
 
 bool OrdinaryFileExists(const std::string& path) {
   if (path.empty()) return false;
-  struct stat info{};
+  struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   return !std::filesystem::path(path).filename().string().starts_with(".");
 }
 
 void RemoveLeftoverCopy(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
     if (errno == ENOENT) return;
     throw rt::ErrorFromErrno(errno, path);
@@ -29,7 +29,8 @@ void RemoveLeftoverCopy(const std::string& path) {
   }
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
     const auto error = rt::ErrorFromErrno(errno, path);
-    throw rt::RuntimeError(error.number(), "前回の確認で残った共通データベースを削除できません。" + error.description());
+    throw rt::RuntimeError(error.number(),
+                           "前回の確認で残った共通データベースを削除できません。" + error.description());
   }
 }
 

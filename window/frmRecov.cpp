@@ -24,6 +24,7 @@
 #include "restore/VersionCheck.h"
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
+#include "startup/modZrBunsyoRes.h"
 #include "suite/Components.h"
 #include "window/UnhandledError.h"
 

@@ -35,7 +35,7 @@ RealSuite::~RealSuite() {
 }
 
 void RealSuite::Settings(const std::string& version, const std::string& dataPath) {
-  WriteFile(home() / "suite.ini", "[COMMON]\r\nVer=" + version + "\r\nroot=" + home().string() +
+  WriteFile(home() / "suite.ini", "[COMMON]\r\nVer=\"" + version + "\"\r\nroot=" + home().string() +
                                       "/install\r\n[Common]\r\nDataPath=" + dataPath + "\r\n");
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "restore/VersionCheck.h"
+#include "startup/modZrBunsyoRes.h"
 #include "tests/restore/RealSuite.h"
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/WithoutFileAccessOverride.h"
@@ -18,7 +19,8 @@ namespace mb = rt::mb;
 namespace jw = jet::writer;
 namespace lw = lzh::writer;
 
-const std::string kInstalledMessage = std::string("「あおば!ナビ」のバージョンが10.0.0の場合のみ復旧できます。") + test::kTail;
+const std::string kInstalledMessage =
+    std::string("「あおば!ナビ」のバージョンが10.0.0の場合のみ復旧できます。") + test::kTail;
 const std::string kUnknownMessage = std::string("バックアップデータのバージョンが不明です。") + test::kTail;
 const std::string kDataMessage = std::string("バックアップのバージョンは9.0.0、9.1.0、9.2.0が対象です。") + test::kTail;
 
@@ -76,6 +78,7 @@ TEST_F(VersionCheckTest, InstalledVersionMustBeExactlyTenBeforeAnythingIsExtract
     ui.Answer(mb::AnswerOk);
     EXPECT_FALSE(MBlnZrVerChk(form, name));
     EXPECT_FALSE(fs::exists(Copy()));
+    ASSERT_FALSE(ui.boxes().empty());
     EXPECT_EQ(ui.boxes().back().text, kInstalledMessage);
   }
 }
@@ -191,8 +194,7 @@ TEST_F(VersionCheckTest, CopyThatCannotBeDeletedChangesNothing) {
     const auto name = ArchiveWithVersion(version);
     test::FakeSuiteScope fake;
     fake.state().settings["COMMON|Ver"] = "10.0.0";
-    fake.state().extract = [&](const std::string&, const std::string&, int16_t, std::vector<std::string>&,
-                               int16_t&) {
+    fake.state().extract = [&](const std::string&, const std::string&, int16_t, std::vector<std::string>&, int16_t&) {
       test::WriteFile(Copy(), demo::CommonDatabase(version));
       chmod(suite.temp().c_str(), 0555);
     };

@@ -23,8 +23,8 @@ std::string TemplateDatabase(const std::string& table, const std::string& label)
   jw::Database database;
   jw::Table templates{table, {"CODE", "NAME"}, {}};
   for (const char* name : {"アセスメント", "サービス計画書", "通所"}) {
-    templates.rows.push_back({std::string("00") + std::to_string(templates.rows.size() + 1),
-                              std::string(name) + "の雛形（" + label + "）"});
+    templates.rows.push_back(
+        {std::string("00") + std::to_string(templates.rows.size() + 1), std::string(name) + "の雛形（" + label + "）"});
   }
   database.tables.push_back(templates);
   return jw::Build(database);

@@ -38,9 +38,8 @@ int main(int argc, char** argv) {
     fs::create_directories(home / "temp");
     // The data folder is stored without its closing separator, as many
     // installations have it; the tool adds one.
-    WriteText(home / "suite.ini",
-              "[COMMON]\r\nroot=" + h + "/install\r\nVer=10.0.0\r\n\r\n[Common]\r\nDataPath=" + h +
-                  "/data\r\n\r\n[COM]\r\nTEMP_PATH=" + h + "/temp/\r\n");
+    WriteText(home / "suite.ini", "[COMMON]\r\nroot=" + h + "/install\r\nVer=10.0.0\r\n\r\n[Common]\r\nDataPath=" + h +
+                                      "/data\r\n\r\n[COM]\r\nTEMP_PATH=" + h + "/temp/\r\n");
     WriteText(home / "ZrX.ini", "[BKUP]\r\nBKUP_PATH=" + h + "/backup/\r\n");
     zr::demo::WriteLiveTemplates(home / "data");
     zr::demo::WriteDemoBackups(home / "backup" / "ZrDataBK");
