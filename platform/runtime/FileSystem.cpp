@@ -8,51 +8,12 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/runtime/Text.h"
+
 namespace zr::rt {
 namespace {
 
-// Decodes one code point; malformed bytes stand for themselves.
-char32_t Next(std::string_view s, std::size_t& pos) {
-  const auto lead = static_cast<unsigned char>(s[pos]);
-  int length = 1;
-  char32_t cp = lead;
-  if (lead >= 0xC0 && lead < 0xE0) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead < 0xF0) {
-    length = 3;
-    cp = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead < 0xF8) {
-    length = 4;
-    cp = lead & 0x07;
-  }
-  if (length == 1 || pos + length > s.size()) {
-    ++pos;
-    return lead;
-  }
-  for (int i = 1; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(s[pos + i]);
-    if ((c & 0xC0) != 0x80) {
-      ++pos;
-      return lead;
-    }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  pos += length;
-  return cp;
-}
-
-char32_t FoldCase(char32_t cp) {
-  if (cp >= 'A' && cp <= 'Z') return cp + ('a' - 'A');
-  if (cp >= 0xFF21 && cp <= 0xFF3A) return cp + (0xFF41 - 0xFF21);
-  return cp;
-}
-
-std::u32string Folded(std::string_view s) {
-  std::u32string out;
-  for (std::size_t pos = 0; pos < s.size();) out.push_back(FoldCase(Next(s, pos)));
-  return out;
-}
+std::u32string Folded(std::string_view s) { return FoldedForComparison(s); }
 
 // Wildcard match with backtracking over the last "*" only, which is enough
 // for "*" and "?" and never goes exponential.

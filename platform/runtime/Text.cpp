@@ -5,8 +5,8 @@ namespace {
 
 constexpr std::string_view kFullWidthBlank = "\u3000";
 
-// Decodes one code point at `pos`; returns the code point and advances `pos`.
-// Malformed bytes come back as themselves so that comparisons stay total.
+}  // namespace
+
 char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
   const auto lead = static_cast<unsigned char>(s[pos]);
   int length = 1;
@@ -37,6 +37,8 @@ char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
   return cp;
 }
 
+namespace {
+
 char32_t Fold(char32_t cp, bool foldWidth) {
   if (foldWidth && cp >= 0xFF01 && cp <= 0xFF5E) cp -= 0xFEE0;  // full-width ASCII block
   if (cp >= 'A' && cp <= 'Z') return cp + ('a' - 'A');
@@ -45,6 +47,12 @@ char32_t Fold(char32_t cp, bool foldWidth) {
 }
 
 }  // namespace
+
+std::u32string FoldedForComparison(std::string_view text, bool foldWidth) {
+  std::u32string out;
+  for (std::size_t pos = 0; pos < text.size();) out.push_back(Fold(NextCodePoint(text, pos), foldWidth));
+  return out;
+}
 
 std::string Trim(std::string_view text) {
   bool changed = true;

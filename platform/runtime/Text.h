@@ -12,6 +12,13 @@ std::string Trim(std::string_view text);
 
 bool EndsWith(std::string_view text, std::string_view suffix);
 
+// Decodes the code point at `pos` and advances past it. Malformed bytes come
+// back as themselves, one at a time, so that comparisons stay total.
+char32_t NextCodePoint(std::string_view text, std::size_t& pos);
+
+// The text as code points folded for case-blind comparison (see below).
+std::u32string FoldedForComparison(std::string_view text, bool foldWidth = false);
+
 // Case-blind equality for ASCII letters and full-width Latin letters; with
 // foldWidth, a full-width Latin letter or digit also equals its ASCII form.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b, bool foldWidth = false);
