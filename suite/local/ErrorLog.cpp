@@ -65,10 +65,9 @@ std::string IsoLocalTime(std::time_t when) {
   localtime_r(&when, &local);
   char buffer[40];
   const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S%z", &local);
-  std::string text(buffer, n);
   // strftime gives +0900; the extended form wants +09:00.
-  if (text.size() >= 5) text.insert(text.size() - 2, ":");
-  return text;
+  if (n < 5) return std::string(buffer, n);
+  return std::string(buffer, n - 2) + ":" + std::string(buffer + n - 2, 2);
 }
 
 void AppendErrorLog(const std::filesystem::path& logFile, std::string_view name, std::string_view procedureName,
