@@ -17,17 +17,17 @@ mkdir -p "$work/src/Data" "$work/src/Work" "$work/bs"
 python3 - "$work/src" <<'PY'
 import sys, os
 words = [b'alpha ', b'beta ', b'ZrXX ', b'\r\n', b'gamma ', 'テンプレート '.encode()]
-def gen(seed, n):
-    x = seed
+def gen(start, n):
+    x = start
     out = []
     for _ in range(n):
         x = (x * 1103515245 + 12345) % (1 << 31)
         out.append(words[(x >> 16) % len(words)])
     return b''.join(out)
 root = sys.argv[1]
-for name, seed, n in [('Data/ZrXXComn.wf6', 1, 6000), ('Work/ZrBunsyo.wf6', 2, 3000), ('Work/ZrTuBun.wf6', 3, 2000)]:
+for name, start, n in [('Data/ZrXXComn.wf6', 1, 6000), ('Work/ZrBunsyo.wf6', 2, 3000), ('Work/ZrTuBun.wf6', 3, 2000)]:
     with open(os.path.join(root, name), 'wb') as f:
-        f.write(gen(seed, n))
+        f.write(gen(start, n))
 PY
 printf 'x\n' > "$work/src/Data/表示.txt"
 printf 'y\n' > "$work/src/ソフト.txt"

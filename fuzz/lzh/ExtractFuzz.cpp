@@ -60,7 +60,10 @@ std::size_t Entries(const fs::path& dir) {
 void ExtractOnce(const uint8_t* data, std::size_t size) {
   static Scratch scratch;
   static NoSyncOps ops;
-  InstallFileOps(&ops);
+  struct Installed {
+    FileOps* previous = InstallFileOps(&ops);
+    ~Installed() { InstallFileOps(previous); }
+  } installed;
   {
     std::ofstream f(scratch.archive, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -84,7 +87,6 @@ void ExtractOnce(const uint8_t* data, std::size_t size) {
     if (!fs::is_regular_file(a) || !fs::is_regular_file(b)) Broken("a successful extraction lacks a member");
     for (const auto& entry : fs::directory_iterator(scratch.out)) fs::remove_all(entry.path());
   }
-  InstallFileOps(nullptr);
 }
 
 }  // namespace zr::lzh::fuzz

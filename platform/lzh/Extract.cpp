@@ -307,8 +307,8 @@ class Staging {
   std::string DisplayPath(const Target& t) const {
     std::string s = destination_;
     while (s.size() > 1 && s.back() == '/') s.pop_back();
-    if (!t.folder.empty()) s += "/" + Join(t.folder);
-    return s + "/" + t.file;
+    if (!t.folder.empty()) s.append("/").append(Join(t.folder));
+    return s.append("/").append(t.file);
   }
 
   int Folder(const Target& t) {
@@ -439,7 +439,7 @@ class Staging {
   std::string Where(const std::string& relative) const {
     std::string s = destination_;
     while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s + "/" + relative;
+    return s.append("/").append(relative);
   }
 
   void Undo(Target& t) {

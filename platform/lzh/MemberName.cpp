@@ -162,7 +162,7 @@ std::optional<PathParts> NameDecoder::Decode(const MemberHeader& header) {
     dir = Convert(raw, header.codePage);
   }
   if (!dir) return std::nullopt;
-  return SplitStoredPath(*dir + "/" + *name);
+  return SplitStoredPath(dir->append("/").append(*name));
 }
 
 }  // namespace zr::lzh

@@ -19,9 +19,9 @@ using zr::test::WriteFile;
 const std::string kBunsyo = "Work\\ZrBunsyo.wf6";
 const std::string kTuBun = "Work\\ZrTuBun.wf6";
 
-std::string Text(std::size_t words, unsigned seed) {
+std::string Text(std::size_t words, unsigned offset) {
   std::string s;
-  for (std::size_t i = 0; i < words; ++i) s += "word" + std::to_string((i * 7919 + seed) % 97) + " ";
+  for (std::size_t i = 0; i < words; ++i) s += "word" + std::to_string((i * 7919 + offset) % 97) + " ";
   return s;
 }
 

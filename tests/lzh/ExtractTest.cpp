@@ -244,9 +244,9 @@ TEST(LzhNames, StoredTraversalNamesNeverMatchAndNothingLeavesTheDestination) {
     members.push_back(m);
   }
   w::WriteArchiveFile(dir.path() / "t.lzh", members);
+  const Tree before = Snapshot(dir.path());
   EXPECT_EQ(2, ExtractMembers(dir.path() / "t.lzh", out, Mode::KeepFolders, {kBunsyo, kTuBun}));
-  EXPECT_EQ(Tree({{"a", "dir:493"}, {"a/b", "dir:493"}, {"t.lzh", Snapshot(dir.path())["t.lzh"]}}),
-            Snapshot(dir.path()));
+  EXPECT_EQ(before, Snapshot(dir.path()));
 }
 
 // ------------------------------------------------------ which copy, where

@@ -13,22 +13,22 @@ namespace zr::lzh::test {
 
 std::string FixtureContent(const std::string& member) {
   static const char* const kWords[] = {"alpha ", "beta ", "ZrXX ", "\r\n", "gamma ", "テンプレート "};
-  uint64_t seed = 0;
+  uint64_t start = 0;
   int count = 0;
   if (member == "Data/ZrXXComn.wf6") {
-    seed = 1;
+    start = 1;
     count = 6000;
   } else if (member == "Work/ZrBunsyo.wf6") {
-    seed = 2;
+    start = 2;
     count = 3000;
   } else if (member == "Work/ZrTuBun.wf6") {
-    seed = 3;
+    start = 3;
     count = 2000;
   } else {
     throw std::invalid_argument("no such fixture member: " + member);
   }
   std::string out;
-  uint64_t x = seed;
+  uint64_t x = start;
   for (int i = 0; i < count; ++i) {
     x = (x * 1103515245 + 12345) % (1ULL << 31);
     out += kWords[(x >> 16) % 6];

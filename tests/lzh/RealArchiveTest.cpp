@@ -62,7 +62,7 @@ TEST(LzhRealArchives, ExtractExactlyOrFailCleanly) {
   const fs::path root = fs::path(ZR_SHARED_FIXTURES) / "lzh-real";
   if (!fs::is_directory(root)) GTEST_SKIP() << "real archives not present at " << root;
   if (std::system("command -v lhasa > /dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "lhasa (the reference decoder) is not installed";
+    GTEST_SKIP() << "lhasa, the decoder the data is compared with, is not installed";
   }
   int extracted = 0;
   int refused = 0;

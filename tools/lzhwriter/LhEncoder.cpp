@@ -250,14 +250,15 @@ class Encoder {
     }
     bits_.Put(16, static_cast<uint32_t>(block_.size()));
 
-    const std::vector<int> literalLengths = CodeLengths(literalFreq);
-    const bool singleLiteral = std::all_of(literalLengths.begin(), literalLengths.end(), [](int l) { return l == 0; });
-    if (singleLiteral) {
-      bits_.Put(5, 0);
-      bits_.Put(5, 0);
-      bits_.Put(9, 0);
-      bits_.Put(9, static_cast<uint32_t>(SingleSymbol(literalFreq)));
-    } else {
+    // A block of one repeated literal could be sent as a single implied
+    // symbol, but libarchive 3.6 rejects that form ("Bad lzh data") where
+    // LHa and lhasa accept it; a second, unused symbol keeps a real table.
+    std::vector<uint32_t> tableFreq = literalFreq;
+    if (std::count_if(tableFreq.begin(), tableFreq.end(), [](uint32_t f) { return f > 0; }) == 1) {
+      ++tableFreq[tableFreq[0] == 0 ? 0 : 1];
+    }
+    const std::vector<int> literalLengths = CodeLengths(tableFreq);
+    {
       // Run-length form of the literal lengths, itself Huffman coded.
       int count = kLiteralCodes;
       while (count > 0 && literalLengths[count - 1] == 0) --count;
@@ -320,9 +321,9 @@ class Encoder {
       positionCodes = Codes(positionLengths);
     }
 
-    const std::vector<uint32_t> literalCodes = singleLiteral ? std::vector<uint32_t>() : Codes(literalLengths);
+    const std::vector<uint32_t> literalCodes = Codes(literalLengths);
     for (const Code& c : block_) {
-      if (!singleLiteral) bits_.Put(literalLengths[c.symbol], literalCodes[c.symbol]);
+      bits_.Put(literalLengths[c.symbol], literalCodes[c.symbol]);
       if (c.symbol < 256) continue;
       const int pc = PositionCode(c.distance);
       if (!singlePosition) bits_.Put(positionLengths[pc], positionCodes[pc]);
