@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -69,7 +70,14 @@ void WaitUntil(const std::function<bool()>& done) {
     hooks.waitUntil(done);
     return;
   }
-  while (!done()) std::this_thread::yield();
+  // Without an event loop to keep alive, a short nap costs the worker nothing.
+  for (int spins = 0; !done(); ++spins) {
+    if (spins < 64) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  }
 }
 
 }  // namespace zr::rt
