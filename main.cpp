@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ZrBunsyoRes"));
   QApplication::setApplicationVersion(QStringLiteral(ZR_DISPLAY_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("ZrBunsyoRes"));
   zr::rt::SetApplicationIdentity("ZrBunsyoRes", ZR_DISPLAY_VERSION);
   zr::ui::InstallQtInteraction();
   zr::ui::InstallJapaneseFontSubstitutes();
