@@ -128,6 +128,8 @@ program_pid=$!
 
 wait_for "restore window" window_appears "$main_title"
 main=$found
+# The installed desktop entry finds the window by this class.
+xprop -id "$main" WM_CLASS | grep -q '"ZrBunsyoRes"' || fail "the window's WM_CLASS is $(xprop -id "$main" WM_CLASS)"
 wait_for "keyboard focus on the restore window" has_focus "$main"
 
 # Focus starts on 参照; Tab, Tab reach the list. Entering the list puts its
