@@ -38,7 +38,7 @@ work="$PWD/$build/bench-app"
 home="$work/home"
 archive="$home/backup/ZrDataBK/ZrBackup_20250301.lzh"
 members=(Data/ZrXXComn.wf6 Work/ZrBunsyo.wf6 Work/ZrTuBun.wf6)
-if [ ! -f "$archive" ] || [ "$build/zr-bench-backup" -nt "$archive" ]; then
+if [ ! -f "$archive" ] || [ bench/app/MakeBenchBackup.cpp -nt "$archive" ]; then
   rm -rf "$home"
   "$build/zr-bench-backup" "$home"
 fi
@@ -53,6 +53,15 @@ wait_for() {
   shift
   limit=$(awk -v t="$(now)" 'BEGIN { printf "%.3f", t + 120 }')
   until "$@"; do
+    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+      echo "bench: the X server ended while waiting for $what" >&2
+      exit 1
+    fi
+    if [ -n "$watch_pid" ] && ! kill -0 "$watch_pid" 2>/dev/null; then
+      echo "bench: the program ended while waiting for $what:" >&2
+      cat "$work/trace.txt" >&2
+      exit 1
+    fi
     if awk -v t="$(now)" -v l="$limit" 'BEGIN { exit !(t > l) }'; then
       echo "bench: no $what within 120 s" >&2
       exit 1
@@ -71,10 +80,11 @@ gone() { ! kill -0 "$1" 2>/dev/null; }
 # --- X server and window manager ------------------------------------------------
 xvfb_pid=
 wm_pid=
+watch_pid=
 cleanup() {
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
+  if [ -n "$wm_pid" ]; then kill "$wm_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
 }
 trap cleanup EXIT
 mkdir -p "$work"
@@ -87,10 +97,17 @@ export DISPLAY=":$(head -n 1 "$work/display")" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-
 unset WAYLAND_DISPLAY
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-HOME="$work" XDG_CONFIG_HOME="$work/wm" XDG_CACHE_HOME="$work/wm" openbox >"$work/wm.log" 2>&1 &
-wm_pid=$!
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
-wait_for "window manager" wm_ready
+wm_settled() { wm_ready || ! kill -0 "$wm_pid" 2>/dev/null; }
+for attempt in 1 2 3; do
+  HOME="$work" XDG_CONFIG_HOME="$work/wm" XDG_CACHE_HOME="$work/wm" openbox >"$work/wm.log" 2>&1 &
+  wm_pid=$!
+  wait_for "window manager" wm_settled
+  wm_ready && break
+  echo "bench: openbox did not start (attempt $attempt): $(cat "$work/wm.log")" >&2
+  wm_pid=
+done
+[ -n "$wm_pid" ] || exit 1
 
 main_title="あおば！ナビ　雛形（文書選択編集）ファイル復旧ツール"
 box_title="あおば！ナビ"
@@ -104,6 +121,7 @@ run_program() {
     exec env ZR_TIMING=1 /usr/bin/time -v -o "$work/time.txt" "$build/ZrBunsyoRes" 2>"$work/trace.txt"
   ) &
   local time_pid=$!
+  watch_pid=$time_pid
   wait_for "restore window" window_appears "$main_title"
   local main=$found
   wait_for "focus on the window" has_focus "$main"
@@ -124,6 +142,7 @@ run_program() {
   wait_for "completion message to close" window_gone "$box_title" "$completion"
   wait_for "focus back on the window" has_focus "$main"
   xdotool key Escape
+  watch_pid=
   wait_for "the program to end" gone "$time_pid"
   wait "$time_pid" || {
     echo "bench: the program failed:" >&2

@@ -52,6 +52,8 @@ wait_for() {
   limit=$(deadline)
   until "$@"; do
     if [ -n "$program_pid" ] && ! kill -0 "$program_pid" 2>/dev/null; then fail "the program ended while waiting for $what"; fi
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "the X server ended while waiting for $what"
+    if [ -n "$wm_pid" ] && ! kill -0 "$wm_pid" 2>/dev/null; then fail "the window manager ended while waiting for $what"; fi
     past "$limit" && fail "no $what within ${deadline_seconds}s"
     sleep 0.05
   done
@@ -100,10 +102,18 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # A window manager, as on every desktop: it is what hands the focus back to
 # the restore window when a message box closes.
 mkdir -p "$work/wm"
-HOME="$work/wm" XDG_CONFIG_HOME="$work/wm" XDG_CACHE_HOME="$work/wm" openbox >"$work/wm.log" 2>&1 &
-wm_pid=$!
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
-wait_for "window manager" wm_ready
+for attempt in 1 2 3; do
+  HOME="$work/wm" XDG_CONFIG_HOME="$work/wm" XDG_CACHE_HOME="$work/wm" openbox >"$work/wm.log" 2>&1 &
+  wm_pid=$!
+  limit=$(deadline)
+  until wm_ready || ! kill -0 "$wm_pid" 2>/dev/null || past "$limit"; do sleep 0.05; done
+  wm_ready && break
+  echo "openbox did not start (attempt $attempt): $(cat "$work/wm.log")" >&2
+  kill "$wm_pid" 2>/dev/null
+  wm_pid=
+done
+[ -n "$wm_pid" ] || fail "no window manager on $DISPLAY"
 
 # --- the suite home -------------------------------------------------------------
 home="$work/home"
