@@ -15,6 +15,7 @@ packages=(
   nodejs
   locales
   openbox
+  desktop-file-utils
 )
 
 missing=()

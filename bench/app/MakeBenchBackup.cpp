@@ -1,0 +1,286 @@
+// Writes a suite home for the benchmark: settings, live templates, an empty
+// temporary folder and one large backup in backup/ZrDataBK, laid out as an
+// office's real backup is: thousands of Jet databases of care records, -lh5-
+// compressed, the common database and the two templates at the very end.
+//
+// Usage: zr-bench-backup HOME [MEMBERS [MEGABYTES]]
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/demo/DemoBackups.h"
+#include "tools/jetwriter/JetWriter.h"
+#include "tools/lzhwriter/LzhWriter.h"
+
+namespace fs = std::filesystem;
+namespace jw = zr::jet::writer;
+namespace lw = zr::lzh::writer;
+
+namespace {
+
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
+  uint64_t Next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 7;
+    state_ ^= state_ << 17;
+    return state_;
+  }
+  std::size_t Below(std::size_t n) { return static_cast<std::size_t>(Next() % n); }
+  template <typename T, std::size_t N>
+  const T& Pick(const T (&items)[N]) {
+    return items[Below(N)];
+  }
+
+ private:
+  uint64_t state_;
+};
+
+const char* const kSurnames[] = {"佐藤", "鈴木", "高橋",   "田中", "伊藤", "渡辺", "山本", "中村", "小林", "加藤",
+                                 "吉田", "山田", "佐々木", "山口", "松本", "井上", "木村", "林",   "斎藤", "清水"};
+const char* const kGivenNames[] = {"ハル", "ヨシ子", "正夫", "トメ", "清",   "和子", "茂",   "フミ", "勝",   "キヨ",
+                                   "幸子", "実",     "ミツ", "弘",   "久子", "武",   "チヨ", "進",   "節子", "一郎"};
+const char* const kStaff[] = {"相談員 青木",         "介護職員 石井", "看護師 上野",        "介護職員 岡本",
+                              "機能訓練指導員 川口", "管理者 北村",   "介護支援専門員 工藤"};
+// Notes are put together from parts with measured values in between, so
+// they compress about as well as an office's free text does.
+const char* const kTimes[] = {"朝",   "午前",   "昼食前", "昼食後", "午後",   "夕方",   "夕食後", "就寝前",
+                              "夜間", "送迎時", "入浴時", "来所時", "帰宅前", "訓練後", "面談時", "電話にて"};
+const char* const kActs[] = {"食事は全量摂取",
+                             "主食を半量摂取",
+                             "水分補給を促しコップ二杯を飲まれる",
+                             "入浴介助を行い皮膚の状態を確認",
+                             "レクリエーションに参加",
+                             "平行棒内歩行を三往復実施",
+                             "トイレ誘導を行う",
+                             "服薬を介助にて内服",
+                             "居室の環境整備を実施",
+                             "ご家族と今後の利用日を相談",
+                             "更衣の一部介助を行う",
+                             "口腔ケアを実施",
+                             "車椅子への移乗を介助",
+                             "爪切りと耳の清掃を行う",
+                             "散歩に同行し中庭を一周",
+                             "書道の作品づくりに取り組まれる",
+                             "体操に最後まで参加",
+                             "昼寝のため静養室へ案内",
+                             "担当者会議で目標を見直し",
+                             "主治医へ経過を報告"};
+const char* const kObservations[] = {"笑顔が見られた",
+                                     "ふらつきがあり見守りを継続する",
+                                     "特記事項なし",
+                                     "疲労の訴えあり早めに休まれる",
+                                     "左下腿に発赤なし",
+                                     "食欲は普段どおり",
+                                     "会話が弾み表情は明るい",
+                                     "咳込みが数回あったため経過観察",
+                                     "右膝の痛みを訴えられ湿布を貼付",
+                                     "眠気が強く反応がやや鈍い",
+                                     "自力で立ち上がりができた",
+                                     "段差につまずきかけたが転倒なし",
+                                     "ご本人より次回も参加したいとの希望",
+                                     "皮膚の乾燥がみられ保湿剤を塗布",
+                                     "排便あり性状は普通",
+                                     "むせ込みなし",
+                                     "落ち着いて過ごされる",
+                                     "帰宅願望が強く職員が付き添う"};
+
+std::string Note(Random& r, std::size_t sentences) {
+  std::string note;
+  char vitals[96];
+  for (std::size_t i = 0; i < sentences; ++i) {
+    note += std::string(r.Pick(kTimes)) + "、" + r.Pick(kActs) + "。" + r.Pick(kObservations) + "。";
+    if (r.Below(2) == 0) {
+      std::snprintf(vitals, sizeof vitals, "血圧%zu/%zu、脈拍%zu、体温%zu.%zu℃。", 100 + r.Below(60), 55 + r.Below(40),
+                    55 + r.Below(45), 35 + r.Below(2), r.Below(10));
+      note += vitals;
+    }
+  }
+  return note;
+}
+
+std::string Date(Random& r) {
+  char text[16];
+  std::snprintf(text, sizeof text, "20%02zu/%02zu/%02zu", 19 + r.Below(6), 1 + r.Below(12), 1 + r.Below(28));
+  return text;
+}
+
+// Builds with a trial row count first, then with the count that reaches
+// about `bytes`.
+template <typename Build>
+std::string OfSize(std::size_t bytes, Build build) {
+  const std::size_t trial = std::max<std::size_t>(1, bytes / 400);
+  const std::string first = build(trial);
+  const double perRow = static_cast<double>(first.size()) / static_cast<double>(trial);
+  return build(std::max<std::size_t>(1, static_cast<std::size_t>(static_cast<double>(bytes) / perRow)));
+}
+
+// One care-record database: users and their daily records.
+std::string RecordDatabase(uint64_t seed, std::size_t bytes) {
+  return OfSize(bytes, [seed](std::size_t rows) {
+    Random r(seed);
+    jw::Table users{"RIYOUSYA", {"CODE", "NAME", "BIRTH", "ADDRESS"}, {}};
+    jw::Table records{"KIROKU", {"CODE", "DATE", "STAFF", "NOTE"}, {}};
+    for (int i = 0; i < 20; ++i) {
+      char code[32];
+      std::snprintf(code, sizeof code, "R%06zu", static_cast<std::size_t>(seed % 10000) * 20 + i);
+      users.rows.push_back({code, std::string(r.Pick(kSurnames)) + "　" + r.Pick(kGivenNames), Date(r),
+                            "青葉県青葉市中央" + std::to_string(1 + r.Below(9)) + "丁目" +
+                                std::to_string(1 + r.Below(30)) + "番" + std::to_string(1 + r.Below(20)) + "号"});
+    }
+    for (std::size_t i = 0; i < rows; ++i) {
+      records.rows.push_back(
+          {*users.rows[r.Below(users.rows.size())][0], Date(r), r.Pick(kStaff), Note(r, 1 + r.Below(3))});
+    }
+    jw::Database database;
+    database.tables = {users, records};
+    return jw::Build(database);
+  });
+}
+
+// A template database: document texts for the three kinds of plan.
+std::string TemplateDatabase(const std::string& table, uint64_t seed, std::size_t bytes) {
+  return OfSize(bytes, [&table, seed](std::size_t rows) {
+    Random r(seed);
+    jw::Table templates{table, {"CODE", "KIND", "TITLE", "BODY"}, {}};
+    const char* kinds[] = {"アセスメント", "サービス計画書", "通所"};
+    for (std::size_t i = 0; i < rows; ++i) {
+      char code[32];
+      std::snprintf(code, sizeof code, "%06zu", i + 1);
+      templates.rows.push_back({code, r.Pick(kinds), std::string("雛形 ") + code, Note(r, 3)});
+    }
+    jw::Database database;
+    database.tables = {templates};
+    return jw::Build(database);
+  });
+}
+
+// The common database: the control items and the office's own tables.
+std::string CommonDatabase(std::size_t bytes) {
+  return OfSize(bytes, [](std::size_t rows) {
+    jw::Database database;
+    database.password = zr::demo::kSuitePassword;
+    database.tables.push_back(jw::ControlTable({{"ZrVer", "9.2.0"}, {"ZrName", "あおば！ナビ"}}));
+    database.tables.push_back(jw::Table{"XC_JIGYOUSYO", {"CODE", "NAME", "NOTE"}, {}});
+    Random r(7);
+    for (std::size_t i = 0; i < rows; ++i) {
+      database.tables.back().rows.push_back({std::to_string(1000 + i), "あおば介護センター", Note(r, 2)});
+    }
+    return jw::Build(database);
+  });
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+struct Totals {
+  std::size_t members = 0;
+  uint64_t original = 0;
+  uint64_t packed = 0;
+};
+
+class ArchiveOut {
+ public:
+  explicit ArchiveOut(const fs::path& path) : out_(path, std::ios::binary | std::ios::trunc), path_(path) {
+    if (!out_) throw std::runtime_error("cannot create " + path.string());
+  }
+
+  void Add(const std::string& name, const std::string& data, int64_t mtime) {
+    lw::Member member = lw::MakeMember(name, data, 2, lw::Method::Lh5);
+    member.codePage = 932;
+    member.mtime = mtime;
+    const std::string encoded = lw::EncodeMember(member);
+    out_.write(encoded.data(), static_cast<std::streamsize>(encoded.size()));
+    if (!out_) throw std::runtime_error("cannot write " + path_.string());
+    totals_.members++;
+    totals_.original += data.size();
+    totals_.packed += encoded.size();
+  }
+
+  const Totals& Finish() {
+    out_.put('\0');
+    out_.close();
+    if (!out_) throw std::runtime_error("cannot write " + path_.string());
+    return totals_;
+  }
+
+ private:
+  std::ofstream out_;
+  fs::path path_;
+  Totals totals_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: %s HOME [MEMBERS [MEGABYTES]]\n", argv[0]);
+    return 2;
+  }
+  try {
+    const fs::path home = fs::absolute(argv[1]);
+    const std::size_t wantedMembers = argc > 2 ? std::stoul(argv[2]) : 2100;
+    const uint64_t wantedBytes = (argc > 3 ? std::stoull(argv[3]) : 320) * 1000 * 1000;
+    const auto started = std::chrono::steady_clock::now();
+
+    const std::string h = home.string();
+    fs::create_directories(home / "install" / "cjs");
+    fs::create_directories(home / "temp");
+    WriteText(home / "suite.ini", "[COMMON]\r\nroot=" + h + "/install\r\nVer=10.0.0\r\n\r\n[Common]\r\nDataPath=" + h +
+                                      "/data\r\n\r\n[COM]\r\nTEMP_PATH=" + h + "/temp/\r\n");
+    WriteText(home / "ZrX.ini", "[BKUP]\r\nBKUP_PATH=" + h + "/backup/\r\n");
+    zr::demo::WriteLiveTemplates(home / "data");
+
+    fs::create_directories(home / "backup" / "ZrDataBK");
+    const fs::path archivePath = home / "backup" / "ZrDataBK" / "ZrBackup_20250301.lzh";
+    ArchiveOut archive(archivePath);
+    int64_t mtime = 1740787200;  // 2025-03-01
+
+    // The wanted members: a common database and two templates of a few MB.
+    const std::string common = CommonDatabase(1500 * 1000);
+    const std::string bunsyo = TemplateDatabase("BUNSYO", 11, 4 * 1000 * 1000);
+    const std::string tubun = TemplateDatabase("TUBUN", 12, 3 * 1000 * 1000);
+    const uint64_t tail = common.size() + bunsyo.size() + tubun.size();
+
+    // A few yearly record databases carry most of the bytes; the office's
+    // per-user files make up the count. Users share a few shapes.
+    const std::size_t yearly = 16;
+    const std::size_t users = wantedMembers > yearly + 3 ? wantedMembers - yearly - 3 : 1;
+    const uint64_t userBytes = 40 * 1000;
+    const uint64_t rest = wantedBytes > tail + users * userBytes ? wantedBytes - tail - users * userBytes : 0;
+    for (std::size_t i = 0; i < yearly; ++i) {
+      archive.Add("Data\\Kiroku\\ZrKiroku" + std::to_string(2010 + i) + ".wf6",
+                  RecordDatabase(100 + i, static_cast<std::size_t>(rest / yearly + 1)), mtime - 86400 * 30);
+    }
+    std::vector<std::string> shapes;
+    for (int i = 0; i < 64; ++i) shapes.push_back(RecordDatabase(1000 + i, 8000 + 1000 * i));
+    for (std::size_t i = 0; i < users; ++i) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%06zu.wf6", i + 1);
+      archive.Add(std::string("Data\\利用者\\") + name, shapes[i % shapes.size()], mtime - 3600 * (i % 500));
+    }
+    archive.Add("Data\\ZrXXComn.wf6", common, mtime);
+    archive.Add("Work\\ZrBunsyo.wf6", bunsyo, mtime);
+    archive.Add("Work\\ZrTuBun.wf6", tubun, mtime);
+    const Totals& totals = archive.Finish();
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("%s: %zu members, %.1f MB uncompressed, %.1f MB in the archive (%.1f s)\n", archivePath.c_str(),
+                totals.members, totals.original / 1e6, totals.packed / 1e6, seconds);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zr-bench-backup: %s\n", e.what());
+    return 1;
+  }
+}
