@@ -305,10 +305,12 @@ class Staging {
   void Register(Target& target) { targets_.push_back(&target); }
 
   std::string DisplayPath(const Target& t) const {
-    std::string s = destination_;
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    if (!t.folder.empty()) s.append("/").append(Join(t.folder));
-    return s.append("/").append(t.file);
+    std::string_view base = destination_;
+    while (base.size() > 1 && base.back() == '/') base.remove_suffix(1);
+    std::string s(base);
+    s += '/';
+    if (!t.folder.empty()) s += Join(t.folder) + "/";
+    return s + t.file;
   }
 
   int Folder(const Target& t) {

@@ -1,8 +1,8 @@
 #include "Interaction.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <chrono>
 #include <mutex>
 #include <thread>
 #include <utility>

@@ -31,7 +31,7 @@ void WaitKeepingPaint(const std::function<bool()>& done) {
   QTimer poll;
   // Short enough that the caller sees the end of the work at once, long
   // enough to cost nothing while a worker decodes.
-  poll.setInterval(5);
+  poll.setInterval(1);
   QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
     if (done()) loop.quit();
   });
