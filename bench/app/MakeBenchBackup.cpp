@@ -177,13 +177,6 @@ std::string CommonDatabase(std::size_t bytes) {
   });
 }
 
-void WriteText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
 struct Totals {
   std::size_t members = 0;
   uint64_t original = 0;
@@ -234,12 +227,7 @@ int main(int argc, char** argv) {
     const uint64_t wantedBytes = (argc > 3 ? std::stoull(argv[3]) : 320) * 1000 * 1000;
     const auto started = std::chrono::steady_clock::now();
 
-    const std::string h = home.string();
-    fs::create_directories(home / "install" / "cjs");
-    fs::create_directories(home / "temp");
-    WriteText(home / "suite.ini", "[COMMON]\r\nroot=" + h + "/install\r\nVer=10.0.0\r\n\r\n[Common]\r\nDataPath=" + h +
-                                      "/data\r\n\r\n[COM]\r\nTEMP_PATH=" + h + "/temp/\r\n");
-    WriteText(home / "ZrX.ini", "[BKUP]\r\nBKUP_PATH=" + h + "/backup/\r\n");
+    zr::demo::WriteSuiteSettings(home);
     zr::demo::WriteLiveTemplates(home / "data");
 
     fs::create_directories(home / "backup" / "ZrDataBK");

@@ -25,24 +25,6 @@ struct TableFreer {
 using Handle = std::unique_ptr<MdbHandle, HandleCloser>;
 using TablePtr = std::unique_ptr<MdbTableDef, TableFreer>;
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Where a row lies on the page in the handle's buffer, with its flags.
 struct RowSpan {
   int start;
@@ -265,7 +247,7 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
     } else if (u >= 0xD800 && u <= 0xDFFF) {
       u = 0xFFFD;
     }
-    AppendUtf8(out, u);
+    rt::AppendUtf8(out, u);
   }
   return out;
 }

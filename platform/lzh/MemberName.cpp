@@ -22,24 +22,6 @@ bool IsAscii(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 rt::RuntimeError BadRequest(const std::string& name) {
   return rt::RuntimeError(rt::err::InvalidProcedureCall, "展開するファイルの名前が正しくありません。(" + name + ")");
 }
@@ -103,7 +85,7 @@ std::optional<std::string> Utf16ToUtf8(const std::string& bytes, std::optional<u
     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
       return std::nullopt;
     }
-    AppendUtf8(out, unit);
+    rt::AppendUtf8(out, unit);
   }
   return out;
 }

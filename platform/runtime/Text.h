@@ -19,6 +19,9 @@ char32_t NextCodePoint(std::string_view text, std::size_t& pos);
 // The text as code points folded for case-blind comparison (see below).
 std::u32string FoldedForComparison(std::string_view text, bool foldWidth = false);
 
+// Appends the UTF-8 form of one code point.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // Case-blind equality for ASCII letters and full-width Latin letters; with
 // foldWidth, a full-width Latin letter or digit also equals its ASCII form.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b, bool foldWidth = false);

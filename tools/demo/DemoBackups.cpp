@@ -45,15 +45,29 @@ void WriteBackupArchive(const fs::path& path, const BackupContent& content) {
   lw::WriteArchiveFile(path.string(), members);
 }
 
+namespace {
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+}  // namespace
+
+void WriteSuiteSettings(const fs::path& home) {
+  const std::string h = home.string();
+  fs::create_directories(home / "install" / "cjs");
+  fs::create_directories(home / "temp");
+  WriteBytes(home / "suite.ini", "[COMMON]\r\nroot=" + h + "/install\r\nVer=10.0.0\r\n\r\n[Common]\r\nDataPath=" + h +
+                                     "/data\r\n\r\n[COM]\r\nTEMP_PATH=" + h + "/temp/\r\n");
+  WriteBytes(home / "ZrX.ini", "[BKUP]\r\nBKUP_PATH=" + h + "/backup/\r\n");
+}
+
 void WriteLiveTemplates(const fs::path& dataFolder) {
-  fs::create_directories(dataFolder / "Work");
-  const auto write = [](const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-  };
-  write(dataFolder / "Work" / "ZrBunsyo.wf6", TemplateDatabase("BUNSYO", "現在"));
-  write(dataFolder / "Work" / "ZrTuBun.wf6", TemplateDatabase("TUBUN", "現在"));
+  WriteBytes(dataFolder / "Work" / "ZrBunsyo.wf6", TemplateDatabase("BUNSYO", "現在"));
+  WriteBytes(dataFolder / "Work" / "ZrTuBun.wf6", TemplateDatabase("TUBUN", "現在"));
 }
 
 void WriteDemoBackups(const fs::path& folder) {

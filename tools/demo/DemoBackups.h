@@ -30,6 +30,12 @@ void WriteBackupArchive(const std::filesystem::path& path, const BackupContent& 
 
 void WriteLiveTemplates(const std::filesystem::path& dataFolder);
 
+// A suite home's settings: suite.ini (install root, version 10.0.0, data
+// folder stored without its closing separator, temporary folder) and ZrX.ini
+// pointing at <home>/backup/; creates the install root's cjs folder and the
+// temporary folder.
+void WriteSuiteSettings(const std::filesystem::path& home);
+
 // The demo's ZrDataBK folder: one backup for each outcome.
 void WriteDemoBackups(const std::filesystem::path& folder);
 
