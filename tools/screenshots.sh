@@ -51,20 +51,8 @@ mkdir -p "$out"
 
 home=$(mktemp -d /tmp/aobanavi-demo.XXXXXX)
 trap 'rm -rf "$home"' EXIT
-mkdir -p "$home/install/cjs" "$home/data/Work" "$home/temp" "$home/backup/ZrDataBK"
-cat >"$home/suite.ini" <<INI
-[COMMON]
-root=$home/install
-Ver=10.0.0
-[Common]
-DataPath=$home/data/
-[COM]
-TEMP_PATH=$home/temp/
-INI
-printf '[BKUP]\nBKUP_PATH=%s/backup/\n' "$home" >"$home/ZrX.ini"
-for name in ZrData_20240401.lzh ZrData_20240501.lzh ZrData_20240601.LZH; do
-  : >"$home/backup/ZrDataBK/$name"
-done
+# The window as the demo suite shows it.
+"$build/zr-make-demo-suite" "$home" >/dev/null
 
 AOBANAVI_HOME=$home LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash "$0" --inside-x "$build" "$out" "$home"
