@@ -26,7 +26,7 @@ namespace {
 
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
+  explicit Random(uint64_t variant) : state_(variant * 0x9E3779B97F4A7C15ULL + 1) {}
   uint64_t Next() {
     state_ ^= state_ << 13;
     state_ ^= state_ >> 7;
@@ -123,14 +123,14 @@ std::string OfSize(std::size_t bytes, Build build) {
 }
 
 // One care-record database: users and their daily records.
-std::string RecordDatabase(uint64_t seed, std::size_t bytes) {
-  return OfSize(bytes, [seed](std::size_t rows) {
-    Random r(seed);
+std::string RecordDatabase(uint64_t variant, std::size_t bytes) {
+  return OfSize(bytes, [variant](std::size_t rows) {
+    Random r(variant);
     jw::Table users{"RIYOUSYA", {"CODE", "NAME", "BIRTH", "ADDRESS"}, {}};
     jw::Table records{"KIROKU", {"CODE", "DATE", "STAFF", "NOTE"}, {}};
     for (int i = 0; i < 20; ++i) {
       char code[32];
-      std::snprintf(code, sizeof code, "R%06zu", static_cast<std::size_t>(seed % 10000) * 20 + i);
+      std::snprintf(code, sizeof code, "R%06zu", static_cast<std::size_t>(variant % 10000) * 20 + i);
       users.rows.push_back({code, std::string(r.Pick(kSurnames)) + "　" + r.Pick(kGivenNames), Date(r),
                             "青葉県青葉市中央" + std::to_string(1 + r.Below(9)) + "丁目" +
                                 std::to_string(1 + r.Below(30)) + "番" + std::to_string(1 + r.Below(20)) + "号"});
@@ -146,9 +146,9 @@ std::string RecordDatabase(uint64_t seed, std::size_t bytes) {
 }
 
 // A template database: document texts for the three kinds of plan.
-std::string TemplateDatabase(const std::string& table, uint64_t seed, std::size_t bytes) {
-  return OfSize(bytes, [&table, seed](std::size_t rows) {
-    Random r(seed);
+std::string TemplateDatabase(const std::string& table, uint64_t variant, std::size_t bytes) {
+  return OfSize(bytes, [&table, variant](std::size_t rows) {
+    Random r(variant);
     jw::Table templates{table, {"CODE", "KIND", "TITLE", "BODY"}, {}};
     const char* kinds[] = {"アセスメント", "サービス計画書", "通所"};
     for (std::size_t i = 0; i < rows; ++i) {
