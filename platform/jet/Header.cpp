@@ -35,22 +35,7 @@ std::array<unsigned char, 128> MakeKeyStream() {
 
 std::u16string Utf16(std::string_view text, bool& ok) {
   std::u16string out;
-  ok = rt::IsValidUtf8(text);
-  if (!ok) return out;
-  for (std::size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
+  ok = rt::Utf8ToUtf16(text, out);
   return out;
 }
 

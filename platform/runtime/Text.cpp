@@ -66,6 +66,22 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
+  out.clear();
+  if (!IsValidUtf8(text)) return false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t cp = NextCodePoint(text, pos);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return true;
+}
+
 std::u32string FoldedForComparison(std::string_view text, bool foldWidth) {
   std::u32string out;
   for (std::size_t pos = 0; pos < text.size();) out.push_back(Fold(NextCodePoint(text, pos), foldWidth));

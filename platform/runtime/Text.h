@@ -19,6 +19,9 @@ char32_t NextCodePoint(std::string_view text, std::size_t& pos);
 // The text as code points folded for case-blind comparison (see below).
 std::u32string FoldedForComparison(std::string_view text, bool foldWidth = false);
 
+// Converts well-formed UTF-8 to UTF-16; false (and `out` unspecified) otherwise.
+bool Utf8ToUtf16(std::string_view text, std::u16string& out);
+
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t cp);
 

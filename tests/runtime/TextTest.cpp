@@ -44,5 +44,16 @@ TEST(TextTest, Utf8Validation) {
   EXPECT_FALSE(IsValidUtf8("\xe3\x81"));      // cut short
 }
 
+TEST(TextTest, Utf16ConversionRoundTripsOutsideTheBasicPlaneAndRefusesBadInput) {
+  std::u16string units;
+  ASSERT_TRUE(Utf8ToUtf16("表𠮷a", units));
+  EXPECT_EQ(units, (std::u16string{u'表', 0xD842, 0xDFB7, u'a'}));
+  std::string back;
+  for (char32_t cp : {U'表', U'𠮷', U'a'}) AppendUtf8(back, cp);
+  EXPECT_EQ(back, "表𠮷a");
+  EXPECT_FALSE(Utf8ToUtf16("\x95\x5c", units));
+  EXPECT_FALSE(Utf8ToUtf16("\xed\xa0\x80", units));
+}
+
 }  // namespace
 }  // namespace zr::rt

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/runtime/Text.h"
+
 namespace zr::jet::writer {
 namespace {
 
@@ -39,29 +41,7 @@ std::string Le16(uint32_t v) {
 
 std::u16string Utf16(const std::string& text) {
   std::u16string out;
-  for (size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (len == 0 || i + len > text.size()) throw std::invalid_argument("not UTF-8: " + text);
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (size_t k = 1; k < len; ++k) {
-      auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) throw std::invalid_argument("not UTF-8: " + text);
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      throw std::invalid_argument("not UTF-8: " + text);
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
+  if (!rt::Utf8ToUtf16(text, out)) throw std::invalid_argument("not UTF-8: " + text);
   return out;
 }
 
