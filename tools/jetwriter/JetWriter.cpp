@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/jet/Header.h"
 #include "platform/runtime/Text.h"
 
 namespace zr::jet::writer {
@@ -61,25 +62,6 @@ std::string TextValue(const std::string& utf8, size_t maxUnits) {
   return Utf16Bytes(units);
 }
 
-// The fixed key stream that masks bytes 0x18..0x97 of the header page.
-std::array<uint8_t, 128> HeaderKeyStream() {
-  const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-  std::array<uint8_t, 256> s;
-  for (int i = 0; i < 256; ++i) s[i] = static_cast<uint8_t>(i);
-  for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[i % 4]) & 0xFF;
-    std::swap(s[i], s[j]);
-  }
-  std::array<uint8_t, 128> out;
-  for (int n = 0, i = 0, j = 0; n < 128; ++n) {
-    i = (i + 1) & 0xFF;
-    j = (j + s[i]) & 0xFF;
-    std::swap(s[i], s[j]);
-    out[n] = s[(s[i] + s[j]) & 0xFF];
-  }
-  return out;
-}
-
 std::string HeaderPage(const Database& db) {
   if (!std::isfinite(db.creationDate) || db.creationDate <= 0 || db.creationDate >= 2147483647.0) {
     throw std::invalid_argument("creation date must be a positive OLE date");
@@ -105,8 +87,8 @@ std::string HeaderPage(const Database& db) {
   }
   Put16(p, 0x6E, db.sortOrder);
   PutDouble(p, 0x72, db.creationDate);
-  auto keys = HeaderKeyStream();
-  for (size_t i = 0; i < keys.size(); ++i) p[0x18 + i] = static_cast<char>(static_cast<uint8_t>(p[0x18 + i]) ^ keys[i]);
+  const unsigned char* keys = detail::HeaderKeyStream();
+  for (size_t i = 0; i < 128; ++i) p[0x18 + i] = static_cast<char>(static_cast<uint8_t>(p[0x18 + i]) ^ keys[i]);
   return p;
 }
 
