@@ -5,7 +5,6 @@
 # program with Esc and wants exit status 0.
 #
 # Usage: keyboard_restore.sh PROGRAM DEMO_MAKER
-# Exit 77 (skipped) only when no X server can be started here.
 set -uo pipefail
 
 program=$1
@@ -71,10 +70,7 @@ window_gone() { ! xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep
 has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 
 # --- an X server of our own ---------------------------------------------------
-if ! command -v Xvfb >/dev/null; then
-  echo "SKIP: Xvfb is not installed (scripts/bootstrap.sh installs it)"
-  exit 77
-fi
+command -v Xvfb >/dev/null || fail "Xvfb is not installed (scripts/bootstrap.sh installs it)"
 command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/bootstrap.sh installs it)"
 command -v lha >/dev/null || fail "lha (lhasa) is not installed (scripts/bootstrap.sh installs it)"
 command -v openbox >/dev/null || fail "openbox is not installed (scripts/bootstrap.sh installs it)"
@@ -86,9 +82,8 @@ xvfb_pid=$!
 limit=$(deadline)
 until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
   if ! kill -0 "$xvfb_pid" 2>/dev/null || past "$limit"; then
-    echo "SKIP: Xvfb cannot run here:"
-    sed 's/^/  /' "$work/xvfb.log"
-    exit 77
+    sed 's/^/  /' "$work/xvfb.log" >&2
+    fail "Xvfb cannot run here"
   fi
   sleep 0.05
 done

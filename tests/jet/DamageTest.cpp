@@ -115,10 +115,8 @@ TEST_F(JetDamageTest, LongValueChainThatNeverEnds) {
   const std::string bytes =
       zr::test::ReadFile(std::filesystem::path(ZR_SOURCE_DIR) / "fuzz/jet/corpus/libmdb-hang-long-value-cycle");
   ASSERT_FALSE(bytes.empty());
-  const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(Check(bytes), rt::err::JetUnrecognizedFormat);
   detail::SetChildDeadline(saved);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 }  // namespace

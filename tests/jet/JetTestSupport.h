@@ -37,12 +37,11 @@ inline int32_t ErrorOf(const std::function<void()>& action, std::string* descrip
 }
 
 inline std::filesystem::path RealFixture(const std::string& name) {
-  return std::filesystem::path(ZR_SHARED_FIXTURES) / "jet-real" / name;
+  return std::filesystem::path(ZR_THIRD_PARTY_DATA) / "jet-real" / name;
 }
 
-#define ZR_REQUIRE_REAL_FIXTURE(name)                                                                   \
-  if (!std::filesystem::exists(::zr::jet::test::RealFixture(name))) {                                   \
-    GTEST_SKIP() << "third-party database " << ::zr::jet::test::RealFixture(name) << " is not present"; \
-  }
+// The data ships with the tests: a missing file is a broken checkout, not a reason to skip.
+#define ZR_REQUIRE_REAL_FIXTURE(name) \
+  ASSERT_TRUE(std::filesystem::exists(::zr::jet::test::RealFixture(name))) << ::zr::jet::test::RealFixture(name)
 
 }  // namespace zr::jet::test

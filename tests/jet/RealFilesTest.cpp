@@ -6,7 +6,7 @@
 #include "tests/jet/JetTestSupport.h"
 #include "tests/support/TempDir.h"
 
-// Databases that Access itself wrote, read in place from the shared fixtures.
+// Databases that Access itself wrote (tests/data/jet-real, with their licence).
 namespace zr::jet {
 namespace {
 

@@ -59,11 +59,9 @@ std::string Lower(std::string s) {
 }
 
 TEST(LzhRealArchives, ExtractExactlyOrFailCleanly) {
-  const fs::path root = fs::path(ZR_SHARED_FIXTURES) / "lzh-real";
-  if (!fs::is_directory(root)) GTEST_SKIP() << "real archives not present at " << root;
-  if (std::system("command -v lhasa > /dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "lhasa, the decoder the data is compared with, is not installed";
-  }
+  const fs::path root = fs::path(ZR_THIRD_PARTY_DATA) / "lzh-real";
+  ASSERT_TRUE(fs::is_directory(root)) << root;
+  ASSERT_EQ(0, std::system("command -v lhasa > /dev/null 2>&1")) << "lhasa, the decoder the data is compared with";
   int extracted = 0;
   int refused = 0;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {

@@ -44,7 +44,7 @@ TEST(FolderExistsTest, AParentThatRefusesAccessIsAnErrorNotANo) {
   fs::create_directories(dir.path() / "locked" / "ZrDataBK");
   ASSERT_EQ(chmod((dir.path() / "locked").c_str(), 0), 0);
   test::WithoutFileAccessOverride unprivileged;
-  if (!unprivileged.Refuses(dir.folder() + "locked")) GTEST_SKIP() << "this process reads every folder";
+  ASSERT_TRUE(unprivileged.Refuses(dir.folder() + "locked")) << "this process reads every folder";
 
   try {
     FolderExists(dir.folder() + "locked/ZrDataBK/");
@@ -108,7 +108,7 @@ TEST(ListFilesTest, FoldersThatCannotBeListedAreErrors) {
   EXPECT_EQ(ErrorNumberOf([&] { ListFiles("", "*.lzh"); }), err::PathNotFound);
 
   test::WithoutFileAccessOverride unprivileged;
-  if (!unprivileged.Refuses(dir.folder() + "locked")) GTEST_SKIP() << "this process reads every folder";
+  ASSERT_TRUE(unprivileged.Refuses(dir.folder() + "locked")) << "this process reads every folder";
   EXPECT_EQ(ErrorNumberOf([&] { ListFiles(dir.folder() + "locked/", "*.lzh"); }), err::PermissionDenied);
 }
 

@@ -129,7 +129,7 @@ TEST_F(BackupLocationTest, AMissingOrUnreadableBackupFolderIsQuietAtLoad) {
   fs::create_directories(dir.path() / "Locked" / "ZrDataBK");
   ASSERT_EQ(chmod((dir.path() / "Locked" / "ZrDataBK").c_str(), 0), 0);
   test::WithoutFileAccessOverride unprivileged;
-  if (!unprivileged.Refuses(dir.folder() + "Locked/ZrDataBK")) GTEST_SKIP() << "this process reads every folder";
+  ASSERT_TRUE(unprivileged.Refuses(dir.folder() + "Locked/ZrDataBK")) << "this process reads every folder";
   Load(dir.folder() + "Locked/");
   EXPECT_EQ(list().Path(), Start());
   EXPECT_TRUE(ui.boxes().empty());
@@ -257,7 +257,7 @@ TEST_F(BackupLocationTest, SearchOnAnUnreadableFolderShowsTheDeviceMessage) {
   fs::create_directory(dir.path() / "Locked");
   ASSERT_EQ(chmod((dir.path() / "Locked").c_str(), 0), 0);
   test::WithoutFileAccessOverride unprivileged;
-  if (!unprivileged.Refuses(dir.folder() + "Locked")) GTEST_SKIP() << "this process reads every folder";
+  ASSERT_TRUE(unprivileged.Refuses(dir.folder() + "Locked")) << "this process reads every folder";
   ui.Answer(mb::AnswerOk);
   panel().SetCaption(" " + dir.folder() + "Locked/");
   ClickButton("cmdSearch");
@@ -274,8 +274,7 @@ TEST_F(BackupLocationTest, SearchThatCannotLookForTheBackupFolderKeepsTheLocatio
   ASSERT_EQ(chmod((dir.path() / "NoSearch").c_str(), 0444), 0);
   test::WithoutFileAccessOverride unprivileged;
   struct stat st {};
-  if (stat((dir.folder() + "NoSearch/ZrDataBK").c_str(), &st) == 0)
-    GTEST_SKIP() << "this process searches every folder";
+  ASSERT_NE(stat((dir.folder() + "NoSearch/ZrDataBK").c_str(), &st), 0) << "this process searches every folder";
   ui.Answer(mb::AnswerOk);
   panel().SetCaption(" " + dir.folder() + "NoSearch/");
   ClickButton("cmdSearch");
