@@ -7,8 +7,11 @@
 
 #include "platform/jet/Dao.h"
 #include "platform/runtime/Interaction.h"
+#include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/Text.h"
 #include "restore/CopyFile.h"
 #include "startup/ComErr.h"
+#include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
 #include "suite/Components.h"
 
@@ -25,6 +28,22 @@ constexpr int16_t kBareNameMode = 1;
 
 void Refuse(const std::string& firstLine) {
   rt::MsgBox(firstLine + "\r\nデータは復旧しませんでした。\r\n", rt::mb::OkOnly | rt::mb::Exclamation, kTitle);
+}
+
+// The temporary folder as the check uses it. An empty or relative setting
+// would make the check remove and extract a file relative to wherever the
+// program was started, which may well be somebody else's file.
+std::string TemporaryFolder() {
+  std::string folder = startup::GStrTempPath;
+  if (folder.empty()) {
+    throw rt::RuntimeError(rt::err::PathNotFound, "一時フォルダ（COM の TEMP_PATH）が設定されていません。");
+  }
+  if (folder.front() != startup::kSepChar) {
+    throw rt::RuntimeError(rt::err::PathNotFound,
+                           "一時フォルダ（COM の TEMP_PATH）が絶対パスではありません。(" + folder + ")");
+  }
+  if (!rt::EndsWith(folder, startup::kSep)) folder += startup::kSep;
+  return folder;
 }
 
 std::string ReadDataVersion(const std::string& copyPath) {
@@ -56,13 +75,14 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
     }
 
     if (!archiveName.empty()) {
-      copyPath = startup::GStrTempPath + kCommonDatabase;
+      const std::string temporaryFolder = TemporaryFolder();
+      copyPath = temporaryFolder + kCommonDatabase;
       // A copy left by an earlier check must never pass for this archive's.
       RemoveLeftoverCopy(copyPath);
       std::vector<std::string> members{std::string("Data\\") + kCommonDatabase};
       int16_t extracted = 0;
-      services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, startup::GStrTempPath, kBareNameMode,
-                               members, extracted);
+      services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, temporaryFolder, kBareNameMode, members,
+                               extracted);
     }
 
     if (!OrdinaryFileExists(copyPath)) {

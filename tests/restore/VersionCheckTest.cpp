@@ -210,6 +210,30 @@ TEST_F(VersionCheckTest, CopyThatCannotBeDeletedChangesNothing) {
   EXPECT_EQ(ui.boxes().size(), 1u);
 }
 
+TEST_F(VersionCheckTest, TemporaryFolderMustBeAbsoluteAndGainsItsSeparator) {
+  const auto name = ArchiveWithVersion("9.2.0");
+  // What an empty or relative setting would have reached: the folder the program runs in.
+  const fs::path started = fs::current_path();
+  fs::current_path(suite.home());
+  test::WriteFile(suite.home() / "ZrXXComn.wf6", "not ours");
+  for (const std::string setting : {"", "temp/", "temp"}) {
+    SCOPED_TRACE(setting);
+    startup::GStrTempPath = setting;
+    ui.Answer(mb::AnswerNo);
+    EXPECT_FALSE(MBlnZrVerChk(form, name));
+    EXPECT_NE(ui.boxes().back().text.find("：  76\r\r"), std::string::npos);
+    EXPECT_NE(ui.boxes().back().text.find("TEMP_PATH"), std::string::npos);
+  }
+  fs::current_path(started);
+  EXPECT_EQ(test::ReadFile(suite.home() / "ZrXXComn.wf6"), "not ours");
+  EXPECT_TRUE(fs::is_empty(suite.temp()));
+
+  startup::GStrTempPath = suite.temp().string();
+  EXPECT_TRUE(MBlnZrVerChk(form, name));
+  EXPECT_EQ(ui.boxes().size(), 3u);
+  EXPECT_FALSE(fs::exists(suite.home() / "tempZrXXComn.wf6"));
+}
+
 TEST_F(VersionCheckTest, ExtractionGoesToTheSuiteWithTheWindowAndTheTemporaryFolder) {
   const auto name = ArchiveWithVersion("9.2.0");
   test::FakeSuiteScope fake;
