@@ -8,13 +8,17 @@
 #include <memory>
 #include <string>
 
+#include "cli/CommandLine.h"
+#include "cli/Program.h"
 #include "platform/runtime/Application.h"
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/Locale.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/ui/JapaneseUi.h"
 #include "platform/ui/QtInteraction.h"
+#include "restore/History.h"
 #include "startup/modZrBunsyoRes.h"
+#include "suite/local/SuiteHome.h"
 #include "suite/widgets/InstallLocalSuite.h"
 #include "window/RestoreWindowHost.h"
 #include "window/UnhandledError.h"
@@ -66,11 +70,15 @@ int main(int argc, char** argv) {
   const bool timing = std::getenv("ZR_TIMING") != nullptr;
   if (timing) Trace("main", "-");
   zr::rt::EnsureUtf8Locale();
+  zr::rt::SetApplicationIdentity("ZrBunsyoRes", ZR_DISPLAY_VERSION);
+  zr::restore::InstallHistoryRoot([] { return zr::suite::SuiteHome() / "history"; });
+  const zr::cli::Request request = zr::cli::ParseCommandLine({argv + 1, argv + argc});
+  if (request.command != zr::cli::Command::Window) return zr::cli::RunProgram(request, argc, argv);
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ZrBunsyoRes"));
   QApplication::setApplicationVersion(QStringLiteral(ZR_DISPLAY_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("ZrBunsyoRes"));
-  zr::rt::SetApplicationIdentity("ZrBunsyoRes", ZR_DISPLAY_VERSION);
   zr::ui::InstallQtInteraction();
   std::unique_ptr<TimingTrace> trace;
   if (timing) trace = std::make_unique<TimingTrace>();

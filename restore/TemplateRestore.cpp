@@ -1,12 +1,15 @@
 #include "restore/TemplateRestore.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
+#include "restore/History.h"
 #include "restore/MissingMembers.h"
+#include "restore/VersionCheck.h"
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
 #include "suite/Components.h"
@@ -18,6 +21,8 @@ constexpr const char* kTitle = "あおば！ナビ";
 constexpr const char* kNoticeText = "リストアしています．．．";
 constexpr const char* kCompleted = "雛形（文書選択編集）の復旧を完了しました。";
 constexpr int16_t kKeepFoldersMode = 0;
+
+}  // namespace
 
 std::string ReadDataFolder(suite::SuiteServices& services) {
   std::string section = "Common";
@@ -31,8 +36,6 @@ std::string ReadDataFolder(suite::SuiteServices& services) {
   if (!rt::EndsWith(folder, startup::kSep)) folder += startup::kSep;
   return folder;
 }
-
-}  // namespace
 
 void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
   try {
@@ -51,11 +54,19 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     if (!archiveName.empty()) {
       std::vector<std::string> members{"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
       const std::string archivePath = form.BkupPath() + archiveName;
+      // The way back is on disk before anything is replaced; a restore that
+      // does not happen takes its entry with it. The version check has just
+      // confirmed the installed version.
+      std::optional<PendingHistoryEntry> history;
+      if (const auto root = HistoryRoot()) {
+        history.emplace(PendingHistoryEntry::Record(*root, dataFolder, archivePath, kRequiredSuiteVersion, false));
+      }
       int16_t missing = 0;
       services->ExtractArchive(form.hWnd(), archivePath, dataFolder, kKeepFoldersMode, members, missing);
       // The archive lacked a template: nothing was written, and saying
       // "completed" would be a lie.
       if (missing != 0) throw MissingMembersError(archivePath, members, missing);
+      if (history) history->Keep();
     }
 
     notice->SetVisible(0);

@@ -3,11 +3,16 @@
 #include <string>
 
 #include "restore/RestoreWindow.h"
+#include "suite/SuiteServices.h"
 
 namespace zr::restore {
 
 // Replaces the two template databases in the suite's data folder with the
 // archive's copies, with the window disabled and the wait notice shown.
+// The suite's data folder ("Common" / "DataPath") with its closing
+// separator; an empty setting is error 76.
+std::string ReadDataFolder(suite::SuiteServices& services);
+
 void MSubRestoreSyori(RestoreWindow& form, std::string archiveName);
 
 }  // namespace zr::restore

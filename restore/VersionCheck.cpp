@@ -19,7 +19,6 @@ namespace zr::restore {
 namespace {
 
 constexpr const char* kTitle = "あおば！ナビ";
-constexpr const char* kRequiredSuiteVersion = "10.0.0";
 constexpr std::array<const char*, 3> kAcceptedDataVersions{"9.0.0", "9.1.0", "9.2.0"};
 constexpr const char* kCommonDatabase = "ZrXXComn.wf6";
 constexpr const char* kConnect = ";PWD=R$KQTM3VXEJW8FNUPC";
@@ -46,6 +45,13 @@ std::string TemporaryFolder() {
   return folder;
 }
 
+}  // namespace
+
+bool IsAcceptedDataVersion(const std::string& version) {
+  return std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), version) !=
+         kAcceptedDataVersions.end();
+}
+
 std::string ReadDataVersion(const std::string& copyPath) {
   auto& workspace = jet::Engine().Workspaces(0);
   auto database = workspace.OpenDatabase(copyPath, true, true, kConnect);
@@ -57,8 +63,6 @@ std::string ReadDataVersion(const std::string& copyPath) {
   database->Close();
   return version;
 }
-
-}  // namespace
 
 bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
   bool result = false;
@@ -79,7 +83,7 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
       copyPath = temporaryFolder + kCommonDatabase;
       // A copy left by an earlier check must never pass for this archive's.
       RemoveLeftoverCopy(copyPath);
-      std::vector<std::string> members{std::string("Data\\") + kCommonDatabase};
+      std::vector<std::string> members{kCommonDatabaseMember};
       int16_t extracted = 0;
       services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, temporaryFolder, kBareNameMode, members,
                                extracted);
@@ -91,8 +95,7 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
     }
 
     const std::string dataVersion = ReadDataVersion(copyPath);
-    if (std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), dataVersion) !=
-        kAcceptedDataVersions.end()) {
+    if (IsAcceptedDataVersion(dataVersion)) {
       result = true;
     } else {
       Refuse("バックアップのバージョンは9.0.0、9.1.0、9.2.0が対象です。");

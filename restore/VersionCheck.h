@@ -6,6 +6,16 @@
 
 namespace zr::restore {
 
+inline constexpr const char* kRequiredSuiteVersion = "10.0.0";
+inline constexpr const char* kCommonDatabaseMember = "Data\\ZrXXComn.wf6";
+
+// True for the data versions this tool restores from: 9.0.0, 9.1.0, 9.2.0.
+bool IsAcceptedDataVersion(const std::string& version);
+
+// The data version a copy of the common database records; empty when it has
+// no version row. Opens the copy exclusively and read-only.
+std::string ReadDataVersion(const std::string& copyPath);
+
 // The gate in front of every restore: true only when the installed suite is
 // 10.0.0 and the archive's common database records an accepted data
 // version. Every refusal is explained to the user; errors go to the trap.

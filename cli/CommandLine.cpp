@@ -1,0 +1,72 @@
+#include "cli/CommandLine.h"
+
+namespace zr::cli {
+namespace {
+
+Request Problem(std::string text) {
+  Request r;
+  r.command = Command::UsageError;
+  r.problem = std::move(text);
+  return r;
+}
+
+}  // namespace
+
+Request ParseCommandLine(const std::vector<std::string>& arguments) {
+  Request request;
+  bool optionsEnded = false;
+  for (const std::string& argument : arguments) {
+    if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+      if (request.command != Command::Verify) return Problem("余分な引数があります: " + argument);
+      request.paths.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    Command command;
+    if (argument == "--undo") {
+      command = Command::Undo;
+    } else if (argument == "--verify") {
+      command = Command::Verify;
+    } else if (argument == "--history") {
+      command = Command::History;
+    } else if (argument == "--help" || argument == "-h") {
+      command = Command::Help;
+    } else if (argument == "--version") {
+      command = Command::Version;
+    } else if (argument == "--yes" || argument == "-y") {
+      request.yes = true;
+      continue;
+    } else {
+      return Problem("不明なオプションです: " + argument);
+    }
+    if (request.command != Command::Window) return Problem("オプションは一つだけ指定してください: " + argument);
+    request.command = command;
+  }
+  if (request.yes && request.command != Command::Undo) return Problem("--yes は --undo と一緒に指定します。");
+  if (request.command == Command::Window && optionsEnded) return Problem("余分な引数があります: --");
+  return request;
+}
+
+std::string UsageText() {
+  return "使い方: ZrBunsyoRes [オプション]\n"
+         "あおば！ナビの雛形（文書選択編集）をバックアップから復旧します。\n"
+         "オプションなしで起動すると復旧ウィンドウを開きます。\n"
+         "\n"
+         "  --verify [パス...]  バックアップを検査します（データフォルダは変更しません）。\n"
+         "                      パスはバックアップファイルか、フォルダ（ZrDataBK があればその中）。\n"
+         "                      省略時は ZrX.ini に記録されたバックアップの場所。\n"
+         "                      1 行に 1 ファイル: OK<TAB>ファイル名<TAB>データのバージョン[<TAB>ほかの破損]\n"
+         "                                      NG<TAB>ファイル名<TAB>理由\n"
+         "  --undo [--yes]      直前の復旧を元に戻します（履歴の最新の組を戻します）。\n"
+         "                      端末では y/N で確認します。--yes で確認を省きます。\n"
+         "  --history           復旧の履歴を新しい順に表示します。\n"
+         "  --help              この説明を表示します。\n"
+         "  --version           バージョンを表示します。\n"
+         "\n"
+         "終了ステータス: 0 成功（--verify はすべて OK）、1 失敗（--verify は NG あり）、2 使い方の誤り。\n";
+}
+
+}  // namespace zr::cli

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the program was asked to do on its command line. Without options it
+// opens the restore window, as it always has.
+namespace zr::cli {
+
+enum class Command { Window, Undo, Verify, History, Help, Version, UsageError };
+
+struct Request {
+  Command command = Command::Window;
+  bool yes = false;                // --undo without asking
+  std::vector<std::string> paths;  // --verify's archives and folders
+  std::string problem;             // for UsageError, in the user's words
+};
+
+Request ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The text --help prints.
+std::string UsageText();
+
+// The exit statuses every command keeps to.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+}  // namespace zr::cli

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
+
+// The commands of the command line. Each returns the program's exit status.
+namespace zr::cli {
+
+// Where a command talks to its user. `terminal`: questions can be asked on
+// `in`; `display`: there is a screen for message boxes when there is no terminal.
+struct Console {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  bool terminal = false;
+  bool display = false;
+};
+
+int RunVerify(const std::vector<std::string>& paths, Console& console);
+int RunHistory(Console& console);
+int RunUndo(bool yes, Console& console);
+
+// Runs any request but the window.
+int RunCommand(const Request& request, Console& console);
+
+}  // namespace zr::cli

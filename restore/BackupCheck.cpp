@@ -1,0 +1,112 @@
+#include "restore/BackupCheck.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "platform/lzh/Extract.h"
+#include "platform/lzh/MemberCheck.h"
+#include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/Text.h"
+#include "restore/VersionCheck.h"
+
+namespace zr::restore {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kTemplateMembers = {"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
+
+std::string Quoted(const std::string& member) { return "「" + member + "」"; }
+
+// Stored names compare as the extraction matches them: either separator, ASCII case ignored.
+bool SameMember(std::string stored, std::string wanted) {
+  for (std::string* s : {&stored, &wanted}) {
+    for (char& c : *s) {
+      if (c == '/') c = '\\';
+    }
+  }
+  return rt::EqualsIgnoreCase(stored, wanted);
+}
+
+const lzh::MemberCheck* Find(const std::vector<lzh::MemberCheck>& members, const std::string& wanted) {
+  const lzh::MemberCheck* found = nullptr;
+  // The last of several members of one name is the one an extraction keeps.
+  for (const auto& m : members) {
+    if (SameMember(m.name, wanted)) found = &m;
+  }
+  return found;
+}
+
+BackupVerdict Refused(std::string reason, std::string version = {}) {
+  BackupVerdict v;
+  v.reason = std::move(reason);
+  v.version = std::move(version);
+  return v;
+}
+
+// The data version from a private copy of the common database, or the reason it cannot be read.
+std::optional<std::string> ReadVersion(const std::string& archivePath, const std::string& scratchFolder,
+                                       std::string& reason) {
+  std::string folder = (fs::path(scratchFolder) / "zr-verify-XXXXXX").string();
+  if (mkdtemp(folder.data()) == nullptr) {
+    reason = rt::ErrorFromErrno(errno, "作業フォルダを作成できません: " + scratchFolder).description();
+    return std::nullopt;
+  }
+  std::optional<std::string> version;
+  try {
+    lzh::ExtractMembers(archivePath, folder, lzh::Mode::BareName, {kCommonDatabaseMember});
+    version = ReadDataVersion((fs::path(folder) / "ZrXXComn.wf6").string());
+  } catch (const rt::RuntimeError& e) {
+    reason = e.number() == rt::err::InvalidUseOfNull ? "バックアップデータのバージョンが不明です。"
+                                                     : "共通データベースを読めません: " + e.description();
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  return version;
+}
+
+}  // namespace
+
+BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scratchFolder) {
+  std::vector<lzh::MemberCheck> members;
+  try {
+    members = lzh::CheckEveryMember(archivePath);
+  } catch (const rt::RuntimeError& e) {
+    if (e.number() == rt::err::BadFileFormat) return Refused("バックアップファイルが壊れているか、LZH形式ではありません。");
+    return Refused(e.description());
+  }
+
+  const lzh::MemberCheck* common = Find(members, kCommonDatabaseMember);
+  if (common == nullptr) return Refused("バックアップデータのバージョンが不明です。");
+  if (common->damage) return Refused(Quoted(common->name) + "が壊れています。");
+
+  std::string reason;
+  const auto version = ReadVersion(archivePath, scratchFolder, reason);
+  if (!version) return Refused(reason);
+  if (version->empty()) return Refused("バックアップデータのバージョンが不明です。");
+  if (!IsAcceptedDataVersion(*version)) {
+    return Refused("データのバージョン" + *version + "は復旧の対象外です（9.0.0、9.1.0、9.2.0が対象）。", *version);
+  }
+
+  for (const std::string& wanted : kTemplateMembers) {
+    const lzh::MemberCheck* found = Find(members, wanted);
+    if (found == nullptr) return Refused(Quoted(wanted) + "がありません。", *version);
+    if (found->damage) return Refused(Quoted(found->name) + "が壊れています。", *version);
+  }
+
+  BackupVerdict verdict;
+  verdict.ok = true;
+  verdict.version = *version;
+  for (const auto& m : members) {
+    if (!m.damage) continue;
+    if (!verdict.otherDamage.empty()) verdict.otherDamage += "、";
+    verdict.otherDamage += Quoted(m.name) + "が壊れています";
+  }
+  if (!verdict.otherDamage.empty()) verdict.otherDamage += "。";
+  return verdict;
+}
+
+}  // namespace zr::restore
