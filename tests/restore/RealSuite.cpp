@@ -2,7 +2,9 @@
 
 #include <fstream>
 
+#include "restore/History.h"
 #include "startup/modZrBunsyoRes.h"
+#include "suite/local/LocalStartGate.h"
 #include "suite/local/LocalSuiteServices.h"
 #include "tests/support/TempDir.h"
 
@@ -25,11 +27,14 @@ RealSuite::RealSuite() {
   startup::GStrTempPath = temp().string() + "/";
   suite::ComponentFactory factory;
   factory.suiteServices = [] { return std::make_unique<suite::LocalSuiteServices>(); };
+  factory.startGate = [] { return std::make_unique<suite::LocalStartGate>(); };
   factory.progressNotice = [] { return std::make_unique<QuietNotice>(); };
   previous_ = suite::InstallComponentFactory(factory);
+  restore::InstallHistoryRoot([history = history()] { return history; });
 }
 
 RealSuite::~RealSuite() {
+  restore::InstallHistoryRoot(nullptr);
   suite::InstallComponentFactory(previous_);
   startup::GStrTempPath.clear();
 }

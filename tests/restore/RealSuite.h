@@ -9,8 +9,8 @@
 
 namespace zr::test {
 
-// A suite home with real settings and the local suite's services, as the
-// program runs them; the wait notice only records, since these tests have no
+// A suite home with real settings, the local suite's services and the
+// restore history in the home, as the program runs them; the wait notice only records, since these tests have no
 // window to centre it over.
 class RealSuite {
  public:
@@ -23,6 +23,7 @@ class RealSuite {
   std::filesystem::path temp() const { return home() / "temp"; }
   std::filesystem::path data() const { return home() / "data"; }
   std::filesystem::path backups() const { return home() / "backup" / "ZrDataBK"; }
+  std::filesystem::path history() const { return home() / "history"; }
 
   // Rewrites suite.ini with these values.
   void Settings(const std::string& version, const std::string& dataPath);

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/Commands.h"
+#include "restore/History.h"
+#include "restore/TemplateRestore.h"
+#include "tests/restore/RealSuite.h"
+#include "tests/restore/RestoreFixture.h"
+#include "tools/demo/DemoBackups.h"
+#include "tools/lzhwriter/LzhWriter.h"
+
+namespace zr::cli {
+namespace {
+
+namespace fs = std::filesystem;
+namespace lw = lzh::writer;
+
+TEST(CommandLineTest, OneCommandWithItsOwnArguments) {
+  EXPECT_EQ(ParseCommandLine({}).command, Command::Window);
+  const Request verify = ParseCommandLine({"--verify", "a.lzh", "--", "-b.lzh"});
+  EXPECT_EQ(verify.command, Command::Verify);
+  EXPECT_EQ(verify.paths, (std::vector<std::string>{"a.lzh", "-b.lzh"}));
+  const Request undo = ParseCommandLine({"--yes", "--undo"});
+  EXPECT_EQ(undo.command, Command::Undo);
+  EXPECT_TRUE(undo.yes);
+  for (const auto& wrong : std::vector<std::vector<std::string>>{
+           {"--undo", "--history"}, {"--yes"}, {"--verfy"}, {"x.lzh"}, {"--history", "x"}, {"--"}}) {
+    EXPECT_EQ(ParseCommandLine(wrong).command, Command::UsageError) << wrong[0];
+  }
+}
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  int Run(const Request& request, const std::string& input = "", bool terminal = false) {
+    in.str(input);
+    out.str("");
+    err.str("");
+    Console console{in, out, err, terminal, false};
+    return RunCommand(request, console);
+  }
+  Request Verify(std::vector<std::string> paths) {
+    Request r;
+    r.command = Command::Verify;
+    r.paths = std::move(paths);
+    return r;
+  }
+  Request Undo(bool yes) {
+    Request r;
+    r.command = Command::Undo;
+    r.yes = yes;
+    return r;
+  }
+
+  test::RealSuite suite;
+  test::ScriptedInteraction ui;
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+TEST_F(CommandsTest, VerifyGivesEveryArchiveItsVerdict) {
+  const fs::path folder = suite.backups();
+  demo::WriteBackupArchive(folder / "a_good.lzh", {});
+  demo::WriteBackupArchive(folder / "b_v930.lzh", {"9.3.0"});
+  demo::WriteBackupArchive(folder / "c_nocomn.lzh", {"", false});
+  demo::WriteBackupArchive(folder / "d_damaged.lzh", {"9.2.0", true, true});
+  lw::WriteArchiveFile(folder / "e_notemplate.lzh",
+                       {lw::MakeMember("Data\\ZrXXComn.wf6", demo::CommonDatabase("9.1.0")),
+                        lw::MakeMember("Work\\ZrBunsyo.wf6", "b")});
+  auto other = lw::MakeMember("Data\\その他.wf6", "other", 2, lw::Method::Lh5);
+  other.faults.dataCrc = true;
+  lw::WriteArchiveFile(folder / "f_otherdamage.lzh",
+                       {other, lw::MakeMember("Data\\ZrXXComn.wf6", demo::CommonDatabase("9.0.0")),
+                        lw::MakeMember("Work\\ZrBunsyo.wf6", "b"), lw::MakeMember("Work\\ZrTuBun.wf6", "t")});
+  test::WriteFile(folder / "g_text.lzh", "not an archive");
+
+  EXPECT_EQ(Run(Verify({folder.parent_path().string()})), kExitFailed);
+  const std::string f = folder.string() + "/";
+  EXPECT_EQ(out.str(),
+            "OK\t" + f + "a_good.lzh\t9.2.0\n"                                                        //
+                "NG\t" + f + "b_v930.lzh\tデータのバージョン9.3.0は復旧の対象外です（9.0.0、9.1.0、9.2.0が対象）。\n"  //
+                "NG\t" + f + "c_nocomn.lzh\tバックアップデータのバージョンが不明です。\n"             //
+                "NG\t" + f + "d_damaged.lzh\t「Work\\ZrTuBun.wf6」が壊れています。\n"                  //
+                "NG\t" + f + "e_notemplate.lzh\t「Work\\ZrTuBun.wf6」がありません。\n"                 //
+                "OK\t" + f + "f_otherdamage.lzh\t9.0.0\t「Data\\その他.wf6」が壊れています。\n"        //
+                "NG\t" + f + "g_text.lzh\tバックアップファイルが壊れているか、LZH形式ではありません。\n");
+  EXPECT_TRUE(fs::is_empty(suite.temp()));
+
+  EXPECT_EQ(Run(Verify({f + "a_good.lzh"})), kExitOk);
+  EXPECT_EQ(Run(Verify({f + "missing.lzh"})), kExitFailed);
+  EXPECT_EQ(out.str().substr(0, 3), "NG\t");
+  Request wrong;
+  wrong.command = Command::UsageError;
+  EXPECT_EQ(Run(wrong), kExitUsage);
+}
+
+TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
+  demo::WriteLiveTemplates(suite.data());
+  const std::string before = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
+  EXPECT_EQ(Run(Undo(true)), kExitFailed) << "no history yet";
+  EXPECT_NE(err.str().find("履歴がありません"), std::string::npos);
+
+  demo::WriteBackupArchive(suite.backups() / "new.lzh", {"9.2.0", true, false, "新しい"});
+  test::FakeRestoreWindow form;
+  form.bkupPath = suite.backups().string() + "/";
+  ui.Answer(rt::mb::AnswerOk);
+  restore::MSubRestoreSyori(form, "new.lzh");
+  const std::string restored = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
+  ASSERT_NE(restored, before);
+
+  EXPECT_EQ(Run(Undo(false), "n\n", true), kExitFailed);
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), restored);
+
+  EXPECT_EQ(Run(Undo(false), "y\n", true), kExitOk) << err.str();
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
+  auto entries = restore::ListHistory(suite.history());
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[0].fromUndo);
+
+  EXPECT_EQ(Run(Undo(true)), kExitOk);
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), restored);
+
+  Request history;
+  history.command = Command::History;
+  EXPECT_EQ(Run(history), kExitOk);
+  EXPECT_EQ(std::count(out.str().begin(), out.str().end(), '\n'), 3);
+  EXPECT_NE(out.str().find("\t元に戻す\t"), std::string::npos);
+
+  suite.Settings("10.0.1", suite.data().string());
+  EXPECT_EQ(Run(Undo(true)), kExitFailed);
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), restored);
+}
+
+}  // namespace
+}  // namespace zr::cli
