@@ -6,15 +6,12 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/lzh/Extract.h"
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/ErrorLog.h"
 #include "suite/local/IniFile.h"
 #include "suite/local/RunLocks.h"
 #include "suite/local/SuiteHome.h"
-
-#ifdef ZR_HAVE_LZH
-#include "platform/lzh/Extract.h"
-#endif
 
 namespace zr::suite {
 namespace {
@@ -93,16 +90,8 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
     throw rt::RuntimeError(rt::err::InvalidProcedureCall,
                            "書庫の展開方法の指定が正しくありません。(" + std::to_string(mode) + ")");
   }
-#ifdef ZR_HAVE_LZH
   const int missing = lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
-#else
-  (void)destination;
-  (void)members;
-  (void)result;
-  throw rt::RuntimeError(rt::err::Internal,
-                         "このプログラムには書庫を展開する機能が組み込まれていません。(" + archivePath + ")");
-#endif
 }
 
 }  // namespace zr::suite

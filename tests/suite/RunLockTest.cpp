@@ -3,7 +3,7 @@
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/LocalSuiteServices.h"
 #include "suite/local/RunLocks.h"
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::suite {
 namespace {
