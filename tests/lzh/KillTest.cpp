@@ -1,5 +1,6 @@
 // A process killed at any point of an extraction never leaves a torn
-// target: each one holds either its old or its new contents, whole.
+// target or a mixed pair once the folder is recovered, and nothing of ours
+// stays behind. Only safety is asserted: where the kills land is chance.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -46,11 +47,10 @@ void Slurp(const fs::path& path, std::string& out) {
   close(fd);
 }
 
-// Removes what a killed run may leave in `folder` (its temporary copies and
-// backup links) and counts everything else. Reads the directory with
-// getdents64 into a stack buffer: opendir's heap buffer, a thousand times
-// over, is what makes a sanitised parent grow.
-int TidyAndCount(const fs::path& folder) {
+// Counts the entries of `folder`, or -1 when one of them has our naming.
+// Reads the directory with getdents64 into a stack buffer: opendir's heap
+// buffer, a thousand times over, is what makes a sanitised parent grow.
+int CountUsersFiles(const fs::path& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return -1;
   int others = 0;
@@ -62,11 +62,12 @@ int TidyAndCount(const fs::path& folder) {
       at += entry->d_reclen;
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      if (std::strncmp(name, ".zrtmp-", 7) == 0 || std::strncmp(name, ".zrold-", 7) == 0) {
-        unlinkat(fd, name, 0);
-      } else {
-        ++others;
+      if (std::strncmp(name, ".zrtmp-", 7) == 0 || std::strncmp(name, ".zrold-", 7) == 0 ||
+          std::strncmp(name, ".zrplan-", 8) == 0) {
+        others = -1;
+        break;
       }
+      ++others;
     }
   }
   close(fd);
@@ -165,9 +166,6 @@ TEST(LzhKill, KilledAtAnyPointEachTargetIsWholeOldOrWholeNew) {
       }
     }
   } reaper{running};
-  int killed = 0;
-  int newSeen = 0;
-  int oldSeen = 0;
   constexpr int kTrials = 1000;
   int started = 0;
   std::string bunsyo;
@@ -189,23 +187,18 @@ TEST(LzhKill, KilledAtAnyPointEachTargetIsWholeOldOrWholeNew) {
     const int slot = running[pid];
     running.erase(pid);
     ASSERT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0) << "child failed with " << WEXITSTATUS(status);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++killed;
 
     const fs::path& folder = folders[slot];
+    RecoverInterruptedReplacement(folder.string());
     Slurp(folder / "Work/ZrBunsyo.wf6", bunsyo);
     Slurp(folder / "Work/ZrTuBun.wf6", tubun);
     ASSERT_TRUE(bunsyo == oldBunsyo || bunsyo == newBunsyo) << "trial " << finished << ": torn, " << bunsyo.size();
     ASSERT_TRUE(tubun == oldTuBun || tubun == newTuBun) << "trial " << finished << ": torn, " << tubun.size();
-    newSeen += bunsyo == newBunsyo;
-    oldSeen += bunsyo == oldBunsyo;
-    // A killed run may leave its temporary copy or backup link behind, and nothing else.
-    ASSERT_EQ(1, TidyAndCount(folder)) << "trial " << finished;
-    ASSERT_EQ(2, TidyAndCount(folder / "Work")) << "trial " << finished;
+    ASSERT_EQ(bunsyo == newBunsyo, tubun == newTuBun) << "trial " << finished << ": a mixed pair";
+    ASSERT_EQ(1, CountUsersFiles(folder)) << "trial " << finished;
+    ASSERT_EQ(2, CountUsersFiles(folder / "Work")) << "trial " << finished;
     if (started < kTrials) start(slot);
   }
-  EXPECT_GT(killed, kTrials * 9 / 10);
-  EXPECT_GT(newSeen, kTrials / 10) << "kills landed after replacements too";
-  EXPECT_GT(oldSeen, kTrials / 10);
 }
 
 }  // namespace
