@@ -25,6 +25,36 @@ std::filesystem::path RunLockPath(const std::string& programId) {
   return SuiteHome() / "run" / RunLockFileName(programId);
 }
 
+#ifdef ZR_HAVE_LZH
+std::string Setting(std::string_view section, std::string_view key) {
+  try {
+    return ReadIniFileValue(SuiteHome() / kSettingsFile, section, key);
+  } catch (...) {
+    return {};
+  }
+}
+
+// Copies in the suite's temporary folder may hold the office's personal
+// data, and that folder may be shared with other users (/tmp).
+bool IsTemporaryFolder(const std::string& folder) {
+  const std::string temporary = Setting("COM", "TEMP_PATH");
+  std::error_code ec;
+  return !temporary.empty() && std::filesystem::equivalent(temporary, folder, ec);
+}
+
+// A restore cut short by a crash or power loss is finished before anything
+// else runs. A failure here is reported by the next extraction into the
+// same folder, through the error trap; it must not keep the tool from starting.
+void RecoverDataFolder() {
+  const std::string dataFolder = Setting("Common", "DataPath");
+  if (dataFolder.empty() || dataFolder.front() != '/') return;
+  try {
+    lzh::RecoverInterruptedReplacement(dataFolder);
+  } catch (...) {
+  }
+}
+#endif
+
 }  // namespace
 
 LocalSuiteServices::LocalSuiteServices(FolderPicker folderPicker) : folderPicker_(std::move(folderPicker)) {}
@@ -49,6 +79,9 @@ void LocalSuiteServices::IsStartAllowed(SuiteBool& startFlag) {
   }
   // Asking again lets a start through once the other instance has ended.
   startFlag = AcquireRunLock(*lockFile) ? kTrue : kFalse;
+#ifdef ZR_HAVE_LZH
+  if (startFlag == kTrue) RecoverDataFolder();
+#endif
 }
 
 void LocalSuiteServices::GetProgramInfo(rt::ApplicationObject application, std::string& name, std::string& text,
@@ -94,7 +127,10 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
                            "書庫の展開方法の指定が正しくありません。(" + std::to_string(mode) + ")");
   }
 #ifdef ZR_HAVE_LZH
-  const int missing = lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members);
+  lzh::ExtractOptions options;
+  options.ownerOnly = IsTemporaryFolder(destination);
+  const int missing =
+      lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members, options);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
 #else
   (void)destination;
