@@ -22,6 +22,34 @@ std::filesystem::path RunLockPath(const std::string& programId) {
   return SuiteHome() / "run" / RunLockFileName(programId);
 }
 
+std::string Setting(std::string_view section, std::string_view key) {
+  try {
+    return ReadIniFileValue(SuiteHome() / kSettingsFile, section, key);
+  } catch (...) {
+    return {};
+  }
+}
+
+// Copies in the suite's temporary folder may hold the office's personal
+// data, and that folder may be shared with other users (/tmp).
+bool IsTemporaryFolder(const std::string& folder) {
+  const std::string temporary = Setting("COM", "TEMP_PATH");
+  std::error_code ec;
+  return !temporary.empty() && std::filesystem::equivalent(temporary, folder, ec);
+}
+
+// A restore cut short by a crash or power loss is finished before anything
+// else runs. A failure here is reported by the next extraction into the
+// same folder, through the error trap; it must not keep the tool from starting.
+void RecoverDataFolder() {
+  const std::string dataFolder = Setting("Common", "DataPath");
+  if (dataFolder.empty() || dataFolder.front() != '/') return;
+  try {
+    lzh::RecoverInterruptedReplacement(dataFolder);
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 LocalSuiteServices::LocalSuiteServices(FolderPicker folderPicker) : folderPicker_(std::move(folderPicker)) {}
@@ -46,6 +74,7 @@ void LocalSuiteServices::IsStartAllowed(SuiteBool& startFlag) {
   }
   // Asking again lets a start through once the other instance has ended.
   startFlag = AcquireRunLock(*lockFile) ? kTrue : kFalse;
+  if (startFlag == kTrue) RecoverDataFolder();
 }
 
 void LocalSuiteServices::GetProgramInfo(rt::ApplicationObject application, std::string& name, std::string& text,
@@ -90,7 +119,10 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
     throw rt::RuntimeError(rt::err::InvalidProcedureCall,
                            "書庫の展開方法の指定が正しくありません。(" + std::to_string(mode) + ")");
   }
-  const int missing = lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members);
+  lzh::ExtractOptions options;
+  options.ownerOnly = IsTemporaryFolder(destination);
+  const int missing =
+      lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members, options);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
 }
 
