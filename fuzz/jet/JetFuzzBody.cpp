@@ -7,10 +7,10 @@
 #include <span>
 #include <string>
 
-#include "platform/jet/Child.h"
 #include "platform/jet/Dao.h"
 #include "platform/jet/Header.h"
 #include "platform/jet/MdbRead.h"
+#include "platform/jet/Protocol.h"
 #include "platform/jet/Query.h"
 #include "platform/runtime/RuntimeError.h"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder (DESTDIR) and checks what a
-# desktop finds there: the program, its desktop entry and its icons.
+# desktop finds there: the program, its database helper, its desktop entry
+# and its icons.
 #
 # Usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -28,6 +29,11 @@ root="$stage/usr"
 program="$root/bin/ZrBunsyoRes"
 [ -x "$program" ] || fail "no executable $program"
 [ "$(head -c 4 "$program" 2>/dev/null | od -An -c | tr -d ' ')" = "177ELF" ] || fail "$program is not an ELF program"
+
+# The program looks for its helper at <its folder>/../libexec/zrbunsyores/.
+helper="$root/libexec/zrbunsyores/zr-jet-read"
+[ -x "$helper" ] || fail "no executable helper $helper"
+[ "$(head -c 4 "$helper" 2>/dev/null | od -An -c | tr -d ' ')" = "177ELF" ] || fail "$helper is not an ELF program"
 
 entry="$root/share/applications/ZrBunsyoRes.desktop"
 value() { sed -n "s/^$1=//p" "$entry"; }
@@ -62,4 +68,4 @@ if [ "$failures" -ne 0 ]; then
   (cd "$stage" && find . -type f | sort) >&2
   exit 1
 fi
-echo "install puts the program, its desktop entry (version $version) and four icon sizes in place"
+echo "install puts the program, its helper, its desktop entry (version $version) and four icon sizes in place"
