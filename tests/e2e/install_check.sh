@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder (DESTDIR) and checks what a
-# desktop finds there: the program, its database helper, its desktop entry
-# and its icons.
+# desktop finds there: the program, its database helper, its desktop entry,
+# its icons, its AppStream metainfo and its manual page.
 #
 # Usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -50,6 +50,25 @@ else
   [ -n "$icon" ] || fail "the entry names no icon"
 fi
 
+metainfo="$root/share/metainfo/jp.aobanavi.ZrBunsyoRes.metainfo.xml"
+if [ ! -f "$metainfo" ]; then
+  fail "no AppStream metainfo $metainfo"
+else
+  appstreamcli validate --no-net "$metainfo" >/dev/null || fail "appstreamcli rejects $metainfo"
+  grep -q "<launchable type=\"desktop-id\">ZrBunsyoRes.desktop</launchable>" "$metainfo" ||
+    fail "the metainfo does not launch the installed desktop entry"
+fi
+
+manual="$root/share/man/man1/ZrBunsyoRes.1"
+if [ ! -f "$manual" ]; then
+  fail "no manual page $manual"
+else
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$manual" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+  grep -q '^ZrBunsyoRes \\- [A-Za-z]' "$manual" ||
+    fail "the manual page has no English NAME line for ZrBunsyoRes"
+fi
+
 # Every size the theme is given must be a PNG of exactly that size.
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
 for size in 16x16 32x32 48x48 64x64; do
@@ -68,4 +87,4 @@ if [ "$failures" -ne 0 ]; then
   (cd "$stage" && find . -type f | sort) >&2
   exit 1
 fi
-echo "install puts the program, its helper, its desktop entry (version $version) and four icon sizes in place"
+echo "install puts the program, its helper, its desktop entry (version $version), four icon sizes, the metainfo and the manual page in place"
