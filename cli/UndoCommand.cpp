@@ -10,11 +10,12 @@
 #include "restore/VersionCheck.h"
 #include "startup/modZrBunsyoRes.h"
 #include "suite/Components.h"
+#include "suite/SuiteName.h"
 
 namespace zr::cli {
 namespace {
 
-constexpr const char* kTitle = "あおば！ナビ";
+
 
 // The undo itself, run by the start sequence in place of the window, so it
 // obeys the same rules: one instance, no other suite program running.
@@ -46,7 +47,7 @@ class UndoRun : public startup::RestoreWindowProvider {
       return answer == "y" || answer == "Y" || answer == "yes";
     }
     if (console_.display) {
-      return rt::MsgBox(what + "\r\n" + question, rt::mb::OkCancel | rt::mb::Exclamation, kTitle) == rt::mb::AnswerOk;
+      return rt::MsgBox(what + "\r\n" + question, rt::mb::OkCancel | rt::mb::Exclamation, suite::kSuiteName) == rt::mb::AnswerOk;
     }
     console_.err << "ZrBunsyoRes: 確認できないため中止しました。確認なしで戻すには --yes を指定してください。\n";
     return false;
@@ -60,7 +61,7 @@ class UndoRun : public startup::RestoreWindowProvider {
     } else {
       console_.err << "ZrBunsyoRes: " << text << "\n";
     }
-    if (!console_.terminal && console_.display && !yes_) rt::MsgBox(text, rt::mb::OkOnly | icon, kTitle);
+    if (!console_.terminal && console_.display && !yes_) rt::MsgBox(text, rt::mb::OkOnly | icon, suite::kSuiteName);
   }
 
   int Run() {

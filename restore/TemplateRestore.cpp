@@ -13,11 +13,11 @@
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
 #include "suite/Components.h"
+#include "suite/SuiteName.h"
 
 namespace zr::restore {
 namespace {
 
-constexpr const char* kTitle = "あおば！ナビ";
 constexpr const char* kNoticeText = "リストアしています．．．";
 constexpr const char* kCompleted = "雛形（文書選択編集）の復旧を完了しました。";
 constexpr int16_t kKeepFoldersMode = 0;
@@ -73,7 +73,7 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     notice->Refresh();
     notice.reset();
 
-    rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, kTitle);
+    rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, suite::kSuiteName);
   } catch (...) {
     startup::TrapCurrentError("MSubRestoreSyori");
   }

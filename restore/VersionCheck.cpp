@@ -14,11 +14,11 @@
 #include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
 #include "suite/Components.h"
+#include "suite/SuiteName.h"
 
 namespace zr::restore {
 namespace {
 
-constexpr const char* kTitle = "あおば！ナビ";
 constexpr std::array<const char*, 3> kAcceptedDataVersions{"9.0.0", "9.1.0", "9.2.0"};
 constexpr const char* kCommonDatabase = "ZrXXComn.wf6";
 constexpr const char* kConnect = ";PWD=R$KQTM3VXEJW8FNUPC";
@@ -26,7 +26,8 @@ constexpr const char* kQuery = "SELECT VALUECHAR FROM XC_CONTROL WHERE ITEM = 'Z
 constexpr int16_t kBareNameMode = 1;
 
 void Refuse(const std::string& firstLine) {
-  rt::MsgBox(firstLine + "\r\nデータは復旧しませんでした。\r\n", rt::mb::OkOnly | rt::mb::Exclamation, kTitle);
+  rt::MsgBox(firstLine + "\r\nデータは復旧しませんでした。\r\n", rt::mb::OkOnly | rt::mb::Exclamation,
+             suite::kSuiteName);
 }
 
 // The temporary folder as the check uses it. An empty or relative setting

@@ -16,6 +16,7 @@ packages=(
   locales
   openbox
   desktop-file-utils
+  debhelper dpkg-dev fakeroot lintian appstream man-db groff-base
 )
 
 missing=()

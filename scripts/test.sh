@@ -4,6 +4,7 @@
 # In the ordinary build the tests labelled "race" (processes, kills, locks,
 # timers, deadlines) run three times in a row. A skipped test fails the run:
 # everything a test needs comes with the repository or from bootstrap.sh.
+# Last, the Debian package is built, linted and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,3 +37,5 @@ run_ctest --test-dir build -L race --repeat until-fail:3
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZR_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 run_ctest --test-dir build-asan
+
+bash scripts/check-package.sh build

@@ -10,6 +10,7 @@
 #include "platform/runtime/Locale.h"
 #include "platform/ui/JapaneseUi.h"
 #include "platform/ui/QtInteraction.h"
+#include "suite/SuiteName.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
   QApplication::setFont(zr::ui::WindowFont(9));
 
   const int style = std::atoi(argv[1]);
-  const std::string title = argc > 3 ? argv[3] : "あおば！ナビ";
+  const std::string title = argc > 3 ? argv[3] : zr::suite::kSuiteName;
   std::printf("%d\n", zr::rt::MsgBox(Unescape(argv[2]), style, title));
   return 0;
 }

@@ -26,14 +26,13 @@
 #include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
 #include "suite/Components.h"
+#include "suite/SuiteName.h"
 #include "window/UnhandledError.h"
 
 namespace zr::window {
 namespace {
 
-constexpr const char* kProductName = "あおば！ナビ";
 constexpr const char* kToolName = "\u3000雛形（文書選択編集）ファイル復旧ツール";
-constexpr const char* kMessageTitle = "あおば！ナビ";
 constexpr const char* kBackupFolder = "ZrDataBK";
 constexpr const char* kArchivePattern = "*.lzh";
 constexpr const char* kDeviceMessage =
@@ -45,7 +44,7 @@ constexpr const char* kConfirmation =
     "アセスメント、サービス計画、通所の「雛形（文書選択編集）データ」を復元します。よろしいですか？\r\n\r\n"
     "（現在の「雛形（文書選択編集）データ」はすべて上書きされます）";
 
-void Warn(const char* text) { rt::MsgBox(text, rt::mb::OkOnly | rt::mb::Exclamation, kMessageTitle); }
+void Warn(const char* text) { rt::MsgBox(text, rt::mb::OkOnly | rt::mb::Exclamation, suite::kSuiteName); }
 
 // The restore engine's view of the window.
 class FormPort : public restore::RestoreWindow {
@@ -127,7 +126,7 @@ void frmRecov::BuildDesign() {
   setObjectName(QStringLiteral("frmRecov"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setWindowTitle(Q(kProductName) + Q(kToolName));
+  setWindowTitle(Q(suite::kSuiteName) + Q(kToolName));
   QIcon icon;
   for (const char* file :
        {":/zr/window/icon-16.png", ":/zr/window/icon-32.png", ":/zr/window/icon-48.png", ":/zr/window/icon.png"}) {
@@ -224,7 +223,7 @@ void frmRecov::Form_Load() {
   std::unique_ptr<suite::SuiteServices> services;
   std::string location;
   try {
-    SetCaption(std::string(kProductName) + kToolName);
+    SetCaption(std::string(suite::kSuiteName) + kToolName);
     filBack_->SetPattern(kArchivePattern);
     services = suite::CreateSuiteServices();
     std::string iniFile = "ZrX.ini";
@@ -267,7 +266,7 @@ void frmRecov::cmdSearch_Click() {
     const std::string backupFolder = location + kBackupFolder + startup::kSep;
     if (rt::FolderExists(backupFolder)) filBack_->SetPath(backupFolder);
   } catch (...) {
-    rt::MsgBox(kDeviceMessage, rt::mb::OkOnly | rt::mb::Exclamation, kMessageTitle);
+    rt::MsgBox(kDeviceMessage, rt::mb::OkOnly | rt::mb::Exclamation, suite::kSuiteName);
   }
 }
 
@@ -303,7 +302,8 @@ void frmRecov::cmdOK_Click() {
     }
     if (!rt::EndsWith(MStrBkupPath, startup::kSep)) MStrBkupPath += startup::kSep;
 
-    if (rt::MsgBox(kConfirmation, rt::mb::OkCancel | rt::mb::Exclamation, kMessageTitle) != rt::mb::AnswerOk) return;
+    if (rt::MsgBox(kConfirmation, rt::mb::OkCancel | rt::mb::Exclamation, suite::kSuiteName) != rt::mb::AnswerOk)
+      return;
 
     FormPort port(*this);
     if (!restore::MBlnZrVerChk(port, archiveName)) return;

@@ -7,10 +7,10 @@
 #include <span>
 #include <string>
 
-#include "platform/jet/Child.h"
 #include "platform/jet/Dao.h"
 #include "platform/jet/Header.h"
 #include "platform/jet/MdbRead.h"
+#include "platform/jet/Protocol.h"
 #include "platform/jet/Query.h"
 #include "platform/runtime/RuntimeError.h"
 
@@ -27,7 +27,9 @@ void DecodeInProcess(const uint8_t* data, std::size_t size) {
   if (detail::DecodeHeader(std::span<const unsigned char>(data, size), header) == detail::HeaderProblem::None) {
     (void)detail::PasswordOpens(header, kPassword);
   }
-  (void)detail::DecodeOutcome(std::string_view(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 4096)));
+  const std::string_view message(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 4096));
+  (void)detail::DecodeOutcome(message);
+  (void)detail::DecodeRequest(message);
   (void)detail::ParseSelect(std::string_view(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 256)));
 }
 

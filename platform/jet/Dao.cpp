@@ -8,10 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/jet/Child.h"
-#include "platform/jet/Header.h"
-#include "platform/jet/MdbRead.h"
+#include "platform/jet/Protocol.h"
 #include "platform/jet/Query.h"
+#include "platform/jet/ReadHelper.h"
 #include "platform/runtime/RuntimeError.h"
 
 namespace zr::jet {
@@ -51,11 +50,17 @@ class FileHandle {
   int fd_;
 };
 
-// The open file, held (and locked) until the database is closed.
+// The open file, held (and locked) until the database is closed, and the
+// helper that reads it: one for the database's whole life.
 struct DatabaseState {
   std::string path;
   std::unique_ptr<FileHandle> file;
+  std::unique_ptr<detail::ReadHelper> helper;
   bool open() const { return file != nullptr; }
+  void Close() {
+    helper.reset();
+    file.reset();
+  }
 };
 
 int OpenFile(const std::string& path) {
@@ -162,8 +167,10 @@ class DatabaseImpl : public Database {
     }
     auto select = detail::ParseSelect(query);
     if (!select) throw RuntimeError(err::JetSyntaxError, "クエリ式 '" + query + "' の構文が正しくありません。");
-    const int fd = state_->file->get();
-    detail::ReadOutcome outcome = detail::RunInChild([&] { return detail::ReadSelect(fd, *select); });
+    const auto answer = state_->helper->Ask(detail::EncodeSelect(*select));
+    auto decoded = answer ? detail::DecodeOutcome(*answer) : std::nullopt;
+    if (!decoded) throw NotADatabase(state_->path);
+    detail::ReadOutcome& outcome = *decoded;
     switch (outcome.status) {
       case detail::ReadStatus::Ok:
         break;
@@ -179,7 +186,7 @@ class DatabaseImpl : public Database {
     return std::make_unique<RecordsetImpl>(state_, std::move(outcome.values));
   }
 
-  void Close() override { state_->file.reset(); }
+  void Close() override { state_->Close(); }
 
  private:
   std::shared_ptr<DatabaseState> state_;
@@ -198,26 +205,17 @@ class WorkspaceImpl : public Workspace {
     }
     Lock(fd, exclusive, path);
 
-    std::vector<unsigned char> page(4096);
-    ssize_t got = pread(fd, page.data(), page.size(), 0);
-    if (got < 0) throw RuntimeError(kCannotOpen, "ファイル '" + path + "' を読み取れませんでした。");
-    page.resize(static_cast<std::size_t>(got));
-    detail::Header header{};
-    if (detail::DecodeHeader(page, header) != detail::HeaderProblem::None ||
-        st.st_size % static_cast<off_t>(header.pageSize) != 0 || st.st_size < 3 * static_cast<off_t>(header.pageSize)) {
-      throw NotADatabase(path);
-    }
-    // A damaged file is called damaged, not a wrong password: its catalog
-    // is read before the password is looked at.
-    if (detail::RunInChild([fd] { return detail::ReadCatalog(fd); }).status != detail::ReadStatus::Ok) {
-      throw NotADatabase(path);
-    }
-    if (!detail::PasswordOpens(header, detail::PasswordFromConnect(connect))) {
+    auto helper = std::make_unique<detail::ReadHelper>(fd);
+    const auto answer = helper->Ask(detail::EncodeOpen(connect));
+    const auto verdict = answer ? detail::DecodeVerdict(*answer) : std::nullopt;
+    if (verdict == detail::OpenVerdict::WrongPassword) {
       throw RuntimeError(err::JetNotValidPassword, "パスワードが正しくありません。(" + path + ")");
     }
+    if (verdict != detail::OpenVerdict::Ok) throw NotADatabase(path);
     auto state = std::make_shared<DatabaseState>();
     state->path = path;
     state->file = std::move(file);
+    state->helper = std::move(helper);
     return std::make_unique<DatabaseImpl>(std::move(state));
   }
 };

@@ -1,11 +1,11 @@
 #include "platform/jet/Header.h"
 
-#include <iconv.h>
 #include <array>
 #include <cmath>
 #include <cstring>
 
 #include "platform/runtime/Text.h"
+#include "platform/runtime/TextConversion.h"
 
 namespace zr::jet::detail {
 namespace {
@@ -45,18 +45,7 @@ std::optional<std::string> InCodePage(std::string_view utf8, uint16_t codePage) 
   bool ascii = true;
   for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (ascii) return std::string(utf8);
-  std::string target = "CP" + std::to_string(codePage);
-  iconv_t cd = iconv_open(target.c_str(), "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string in(utf8), out(in.size() * 4 + 4, '\0');
-  char* ip = in.data();
-  char* op = out.data();
-  std::size_t il = in.size(), ol = out.size();
-  std::size_t r = iconv(cd, &ip, &il, &op, &ol);
-  iconv_close(cd);
-  if (r == static_cast<std::size_t>(-1) || il != 0) return std::nullopt;
-  out.resize(out.size() - ol);
-  return out;
+  return rt::ConvertText(utf8, rt::kUtf8, "CP" + std::to_string(codePage));
 }
 
 }  // namespace

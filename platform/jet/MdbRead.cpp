@@ -236,20 +236,9 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
       }
     }
   } else {
-    for (std::size_t i = 0; i + 1 < size; i += 2)
-      units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    units = rt::Utf16LeUnits(std::string_view(reinterpret_cast<const char*>(bytes), size));
   }
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00);
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      u = 0xFFFD;
-    }
-    rt::AppendUtf8(out, u);
-  }
-  return out;
+  return *rt::Utf16ToUtf8(units, rt::LoneSurrogate::Replace);
 }
 
 ReadOutcome ReadCatalog(int fd) {

@@ -8,7 +8,7 @@
 #include "platform/jet/Query.h"
 
 // Reading through libmdb, in whatever process calls it. libmdb trusts the
-// file it reads, so the engine runs these in a child process (Child.h).
+// file it reads, so the engine runs these in its helper program (ReadHelper.h).
 namespace zr::jet::detail {
 
 enum class ReadStatus : uint8_t { Ok = 0, Unreadable = 1, NoTable = 2, NoColumn = 3 };

@@ -11,19 +11,35 @@ enum class Mode : int {
   BareName = 1,     // the file name alone, straight into the destination
 };
 
+struct ExtractOptions {
+  // Files that replace nothing are readable by their owner alone (copies in
+  // a temporary folder other users may share); otherwise they get the usual
+  // mode, and replaced files keep theirs.
+  bool ownerOnly = false;
+};
+
 // Extracts the requested members of an LZH archive into `destination` (an
 // absolute, existing folder), replacing existing files. All or nothing: when
 // it returns, either every found member is in place complete or, after a
-// thrown rt::RuntimeError, no target has changed. Requested names may use "\"
-// or "/" and match stored names without regard to ASCII case. Returns the
-// number of requested members the archive does not hold; when that is not
-// zero nothing has been written.
+// thrown rt::RuntimeError, no target has changed — also when the process
+// dies midway, once the destination has been recovered (which every call
+// does first). Requested names may use "\" or "/" and match stored names
+// without regard to ASCII case. Returns the number of requested members the
+// archive does not hold; when that is not zero nothing has been written.
+// The walk over the archive's headers is remembered for the next call on the
+// same, unchanged file.
 int ExtractMembers(const std::string& archivePath, const std::string& destination, Mode mode,
-                   const std::vector<std::string>& members);
+                   const std::vector<std::string>& members, const ExtractOptions& options = {});
 
-// The same, decoded on a worker thread while the calling thread waits through
+// The same, decoded on worker threads while the calling thread waits through
 // rt::WaitUntil, so a wait notice keeps painting.
 int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
-                          const std::vector<std::string>& members);
+                          const std::vector<std::string>& members, const ExtractOptions& options = {});
+
+// Finishes what an extraction into `folder` left when its process died: the
+// old files come back where a replacement was under way, and the temporary
+// files of our own naming go. Call it where the tool starts, for the folders
+// it extracts into; a missing folder is nothing to do.
+void RecoverInterruptedReplacement(const std::string& folder);
 
 }  // namespace zr::lzh

@@ -1,6 +1,7 @@
 #include "platform/lzh/FileOps.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #include <atomic>
 #include <cstdio>
@@ -35,12 +36,17 @@ int FileOps::RenameAt(int fromDir, const char* from, int toDir, const char* to) 
   return ::renameat(fromDir, from, toDir, to);
 }
 int FileOps::UnlinkAt(int dirFd, const char* name, int flags) { return ::unlinkat(dirFd, name, flags); }
+int FileOps::Flock(int fd, int operation) { return ::flock(fd, operation); }
 
 FileOps& Ops() { return *current.load(std::memory_order_acquire); }
 
 FileOps* InstallFileOps(FileOps* ops) {
   FileOps* previous = current.exchange(ops != nullptr ? ops : &systemOps, std::memory_order_acq_rel);
   return previous == &systemOps ? nullptr : previous;
+}
+
+rt::UniqueFd OwnedFd(int fd) {
+  return rt::UniqueFd(fd, [](int f) { return Ops().Close(f); });
 }
 
 }  // namespace zr::lzh

@@ -4,6 +4,8 @@
 #include <sys/types.h>
 #include <cstddef>
 
+#include "platform/runtime/UniqueFd.h"
+
 namespace zr::lzh {
 
 // Every file-system call the extractor makes goes through this interface, so
@@ -27,6 +29,7 @@ class FileOps {
   virtual int LinkAt(int fromDir, const char* from, int toDir, const char* to);
   virtual int RenameAt(int fromDir, const char* from, int toDir, const char* to);
   virtual int UnlinkAt(int dirFd, const char* name, int flags);
+  virtual int Flock(int fd, int operation);
 };
 
 // The operations in force (the plain system calls unless replaced).
@@ -36,5 +39,8 @@ FileOps& Ops();
 // returns the previous ones; nullptr puts the system calls back. Meant for
 // tests: install before an extraction starts, not during one.
 FileOps* InstallFileOps(FileOps* ops);
+
+// Owns a descriptor the operations opened and closes it through them.
+rt::UniqueFd OwnedFd(int fd);
 
 }  // namespace zr::lzh

@@ -67,7 +67,7 @@ class Parser {
     }
     if (r.status != HeaderParse::Complete) return r;
     if (h_.span > kMaxHeaderBytes) return Bad(HeaderFault::TooLarge);
-    if (h_.packedSize < 0 || h_.originalSize < 0) return Bad(HeaderFault::BadSize);
+    if (h_.packedSize > kMaxDeclaredSize || h_.originalSize > kMaxDeclaredSize) return Bad(HeaderFault::BadSize);
     return r;
   }
 
@@ -126,11 +126,14 @@ class Parser {
     // extensions take is subtracted once they are read.
     h_.packedSize = Le32(b_ + 7);
     h_.originalSize = Le32(b_ + 11);
-    const uint64_t limit = static_cast<uint64_t>(h_.packedSize) + 2;
+    const uint64_t limit = h_.packedSize + 2;
     std::size_t total = 0;
     HeaderParse r = Chain(size - 2, 2, limit, total);
     if (r.status != HeaderParse::Complete) return r;
-    h_.packedSize -= static_cast<int64_t>(total - 2);
+    // A 64-bit size extension replaces the skip size read above, and may
+    // claim less than the extensions already took.
+    if (h_.packedSize < total - 2) return Bad(HeaderFault::BadSize);
+    h_.packedSize -= total - 2;
     h_.span = size - 2 + total;
     if (h_.headerCrcAt && HeaderCrc({b_, h_.span}, h_) != Le16(b_ + *h_.headerCrcAt)) {
       return Bad(HeaderFault::BadHeaderCrc);
@@ -221,8 +224,8 @@ class Parser {
       }
       case 0x42:
         if (length == 16) {
-          h_.packedSize = static_cast<int64_t>(Le64(data));
-          h_.originalSize = static_cast<int64_t>(Le64(data + 8));
+          h_.packedSize = Le64(data);
+          h_.originalSize = Le64(data + 8);
         }
         return true;
       case 0x44:

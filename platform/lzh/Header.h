@@ -15,6 +15,9 @@ namespace zr::lzh {
 
 // No genuine header comes near this; level 3 could declare up to 4 GiB.
 inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+// Sizes above this would turn negative in readers that keep them signed
+// (libarchive does); only the 64-bit size extension can declare them.
+inline constexpr uint64_t kMaxDeclaredSize = 0x7FFFFFFFFFFFFFFFULL;
 
 enum class HeaderFault {
   None,
@@ -25,7 +28,7 @@ enum class HeaderFault {
   BadLayout,     // sizes and fields that contradict each other
   BadExtension,  // a malformed extension header
   TooLarge,      // a header over kMaxHeaderBytes
-  BadSize,       // a negative packed or original size
+  BadSize,       // a packed or original size beyond what a signed 64-bit reader can hold
 };
 
 // Where an extension header sits inside the header bytes.
@@ -37,10 +40,10 @@ struct Extension {
 
 struct MemberHeader {
   int level = 0;
-  std::string method;    // five characters, "-lh5-"
-  std::size_t span = 0;  // header bytes before the member's data
-  int64_t packedSize = 0;
-  int64_t originalSize = 0;
+  std::string method;       // five characters, "-lh5-"
+  std::size_t span = 0;     // header bytes before the member's data
+  uint64_t packedSize = 0;  // at most kMaxDeclaredSize
+  uint64_t originalSize = 0;
   uint16_t dataCrc = 0;
   bool directory = false;  // -lhd-
   std::optional<uint16_t> unixMode;

@@ -1,12 +1,11 @@
 #include "platform/lzh/MemberName.h"
 
-#include <iconv.h>
 #include <algorithm>
-#include <cerrno>
 #include <string_view>
 
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
+#include "platform/runtime/TextConversion.h"
 
 namespace zr::lzh {
 namespace {
@@ -68,65 +67,25 @@ bool SamePath(const PathParts& a, const PathParts& b) {
 
 std::optional<std::string> Utf16ToUtf8(const std::string& bytes, std::optional<uint16_t> separator) {
   if (bytes.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    uint32_t unit = static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8);
-    if (unit == 0) break;
-    if (separator && unit == *separator) {
-      out += '/';
-      continue;
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 3 >= bytes.size()) return std::nullopt;
-      const uint32_t low = static_cast<uint8_t>(bytes[i + 2]) | (static_cast<uint8_t>(bytes[i + 3]) << 8);
-      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      i += 2;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return std::nullopt;
-    }
-    rt::AppendUtf8(out, unit);
-  }
-  return out;
+  std::u16string units = rt::Utf16LeUnits(bytes);
+  units.resize(std::min(units.size(), units.find(u'\0')));
+  if (separator) std::replace(units.begin(), units.end(), static_cast<char16_t>(*separator), u'/');
+  return rt::Utf16ToUtf8(units, rt::LoneSurrogate::Reject);
 }
 
-NameDecoder::~NameDecoder() {
-  for (auto& [page, cd] : converters_) {
-    if (cd != nullptr) iconv_close(static_cast<iconv_t>(cd));
-  }
-}
+NameDecoder::~NameDecoder() = default;
 
-void* NameDecoder::Converter(uint32_t codePage) {
-  auto it = converters_.find(codePage);
-  if (it != converters_.end()) return it->second;
-  // "CP932", never "SJIS": glibc's Shift_JIS turns 0x5C into a yen sign.
-  const std::string from = "CP" + std::to_string(codePage);
-  iconv_t cd = iconv_open("UTF-8", from.c_str());
-  void* handle = cd == reinterpret_cast<iconv_t>(-1) ? nullptr : static_cast<void*>(cd);
-  converters_.emplace(codePage, handle);
-  return handle;
+rt::TextConverter& NameDecoder::Converter(uint32_t codePage) {
+  auto& converter = converters_[codePage];
+  if (!converter) converter = std::make_unique<rt::TextConverter>("CP" + std::to_string(codePage), rt::kUtf8);
+  return *converter;
 }
 
 std::optional<std::string> NameDecoder::Convert(const std::string& bytes, std::optional<uint32_t> codePage) {
   const uint32_t page = codePage.value_or(kCp932);
   if (page == kUtf8) return rt::IsValidUtf8(bytes) ? std::optional<std::string>(bytes) : std::nullopt;
   if (IsAscii(bytes)) return bytes;
-  void* handle = Converter(page);
-  if (handle == nullptr) return std::nullopt;
-  auto cd = static_cast<iconv_t>(handle);
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string in = bytes;
-  std::string out(in.size() * 4 + 8, '\0');
-  char* inPtr = in.data();
-  std::size_t inLeft = in.size();
-  char* outPtr = out.data();
-  std::size_t outLeft = out.size();
-  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
-    return std::nullopt;
-  }
-  if (iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
-  out.resize(out.size() - outLeft);
-  return out;
+  return Converter(page).Convert(bytes);
 }
 
 std::optional<PathParts> NameDecoder::Decode(const MemberHeader& header) {

@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/lzh/Header.h"
+#include "platform/runtime/TextConversion.h"
 
 namespace zr::lzh {
 
@@ -43,8 +45,8 @@ class NameDecoder {
   std::optional<std::string> Convert(const std::string& bytes, std::optional<uint32_t> codePage);
 
  private:
-  void* Converter(uint32_t codePage);
-  std::map<uint32_t, void*> converters_;
+  rt::TextConverter& Converter(uint32_t codePage);
+  std::map<uint32_t, std::unique_ptr<rt::TextConverter>> converters_;
 };
 
 // UTF-16LE to UTF-8; `separator` (0xFFFF in directory extensions) becomes "/".

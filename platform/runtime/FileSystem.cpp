@@ -37,23 +37,6 @@ bool Match(const std::u32string& name, const std::u32string& pattern) {
   return p == pattern.size();
 }
 
-bool IsDeviceFailure(int errnum) {
-  switch (errnum) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-    case ENOMEDIUM:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case ETIMEDOUT:
-    case ESTALE:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
   const auto fa = Folded(a);
   const auto fb = Folded(b);
@@ -66,22 +49,6 @@ struct DirCloser {
 };
 
 }  // namespace
-
-RuntimeError FolderError(int errnum, const std::string& folder) {
-  switch (errnum) {
-    case ENOENT:
-    case ENOTDIR:
-      return RuntimeError(err::PathNotFound, "フォルダが見つかりません。(" + folder + ")");
-    case EACCES:
-    case EPERM:
-      return RuntimeError(err::PermissionDenied, "フォルダへのアクセスが拒否されました。(" + folder + ")");
-    default:
-      if (IsDeviceFailure(errnum)) {
-        return RuntimeError(err::DeviceUnavailable, "フォルダのあるデバイスが準備されていません。(" + folder + ")");
-      }
-      return ErrorFromErrno(errnum, folder);
-  }
-}
 
 bool FolderExists(const std::string& path) {
   struct stat st {};

@@ -1,6 +1,5 @@
 #include "RuntimeError.h"
 
-#include <cerrno>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -23,34 +22,6 @@ RuntimeError CurrentError() {
     return RuntimeError(err::Internal, std::string("内部エラーが発生しました。(") + e.what() + ")");
   } catch (...) {
     return RuntimeError(err::Internal, "内部エラーが発生しました。");
-  }
-}
-
-RuntimeError ErrorFromErrno(int errnum, const std::string& what) {
-  switch (errnum) {
-    case ENOENT:
-      return RuntimeError(err::FileNotFound, "ファイルが見つかりません。(" + what + ")");
-    case ENOTDIR:
-      return RuntimeError(err::PathNotFound, "パスが見つかりません。(" + what + ")");
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return RuntimeError(err::PermissionDenied, "アクセスが拒否されました。(" + what + ")");
-    case ENOSPC:
-    case EDQUOT:
-      return RuntimeError(err::DiskFull, "ディスクの空き容量が不足しています。(" + what + ")");
-    case ENOMEM:
-      return RuntimeError(err::OutOfMemory, "メモリが不足しています。(" + what + ")");
-    case ENXIO:
-    case ENODEV:
-    case ENOMEDIUM:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case ETIMEDOUT:
-      return RuntimeError(err::DeviceUnavailable, "デバイスが準備されていません。(" + what + ")");
-    default:
-      return RuntimeError(err::PathFileAccess, "パスまたはファイルへのアクセスでエラーが発生しました。(" + what + ")");
   }
 }
 

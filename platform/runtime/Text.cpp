@@ -82,6 +82,31 @@ bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
   return true;
 }
 
+std::optional<std::string> Utf16ToUtf8(std::u16string_view units, LoneSurrogate lone) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t cp = units[i];
+    const bool high = cp >= 0xD800 && cp <= 0xDBFF;
+    if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      if (lone == LoneSurrogate::Reject) return std::nullopt;
+      cp = 0xFFFD;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::u16string Utf16LeUnits(std::string_view bytes) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+  }
+  return units;
+}
+
 std::u32string FoldedForComparison(std::string_view text, bool foldWidth) {
   std::u32string out;
   for (std::size_t pos = 0; pos < text.size();) out.push_back(Fold(NextCodePoint(text, pos), foldWidth));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,16 @@ std::u32string FoldedForComparison(std::string_view text, bool foldWidth = false
 
 // Converts well-formed UTF-8 to UTF-16; false (and `out` unspecified) otherwise.
 bool Utf8ToUtf16(std::string_view text, std::u16string& out);
+
+// What becomes of a surrogate without its partner when UTF-16 is decoded.
+enum class LoneSurrogate { Replace, Reject };
+
+// UTF-16 code units to UTF-8. A lone surrogate becomes U+FFFD, or with
+// Reject makes the whole text undecodable (nothing comes back).
+std::optional<std::string> Utf16ToUtf8(std::u16string_view units, LoneSurrogate lone);
+
+// Little-endian byte pairs as UTF-16 code units; an odd last byte is dropped.
+std::u16string Utf16LeUnits(std::string_view bytes);
 
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t cp);

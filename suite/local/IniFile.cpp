@@ -1,13 +1,13 @@
 #include "suite/local/IniFile.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
+#include "platform/runtime/TextConversion.h"
 
 namespace zr::suite {
 namespace {
@@ -18,38 +18,14 @@ rt::RuntimeError Undecodable(const std::string& fileName) {
   return rt::RuntimeError(rt::err::BadFileFormat, "設定ファイルの文字コードを読み取れません。(" + fileName + ")");
 }
 
-class Converter {
- public:
-  Converter() : cd_(iconv_open("UTF-8", "CP932")) {}
-  ~Converter() {
-    if (Ok()) iconv_close(cd_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
-
- private:
-  iconv_t cd_;
-};
-
 std::string FromCp932(std::string_view bytes, const std::string& fileName) {
-  Converter converter;
-  if (!converter.Ok()) {
+  rt::TextConverter converter(rt::kCp932, rt::kUtf8);
+  if (!converter.Usable()) {
     throw rt::RuntimeError(rt::err::Internal, "Shift-JIS の変換機能を利用できません。(" + fileName + ")");
   }
-  std::string input(bytes);
-  // One CP932 byte never becomes more than three UTF-8 bytes.
-  std::string output(input.size() * 3, '\0');
-  char* in = input.data();
-  std::size_t inLeft = input.size();
-  char* out = output.data();
-  std::size_t outLeft = output.size();
-  if (iconv(converter.get(), &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
-    throw Undecodable(fileName);
-  }
-  output.resize(output.size() - outLeft);
-  return output;
+  std::optional<std::string> text = converter.Convert(bytes);
+  if (!text) throw Undecodable(fileName);
+  return std::move(*text);
 }
 
 std::string_view TrimBlanks(std::string_view text) {

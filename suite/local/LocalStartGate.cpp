@@ -7,6 +7,7 @@
 
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/RuntimeError.h"
+#include "suite/SuiteName.h"
 #include "suite/local/RunLocks.h"
 #include "suite/local/SuiteHome.h"
 
@@ -55,7 +56,7 @@ void LocalStartGate::Check(int32_t& answer) {
     answer = 0;
     return;
   }
-  rt::MsgBox(RunningMessage(running), rt::mb::Exclamation | rt::mb::OkOnly, "あおば！ナビ");
+  rt::MsgBox(RunningMessage(running), rt::mb::Exclamation | rt::mb::OkOnly, kSuiteName);
   answer = 1;
 }
 

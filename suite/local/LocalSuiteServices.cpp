@@ -6,15 +6,12 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/lzh/Extract.h"
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/ErrorLog.h"
 #include "suite/local/IniFile.h"
 #include "suite/local/RunLocks.h"
 #include "suite/local/SuiteHome.h"
-
-#ifdef ZR_HAVE_LZH
-#include "platform/lzh/Extract.h"
-#endif
 
 namespace zr::suite {
 namespace {
@@ -23,6 +20,34 @@ constexpr const char* kSettingsFile = "suite.ini";
 
 std::filesystem::path RunLockPath(const std::string& programId) {
   return SuiteHome() / "run" / RunLockFileName(programId);
+}
+
+std::string Setting(std::string_view section, std::string_view key) {
+  try {
+    return ReadIniFileValue(SuiteHome() / kSettingsFile, section, key);
+  } catch (...) {
+    return {};
+  }
+}
+
+// Copies in the suite's temporary folder may hold the office's personal
+// data, and that folder may be shared with other users (/tmp).
+bool IsTemporaryFolder(const std::string& folder) {
+  const std::string temporary = Setting("COM", "TEMP_PATH");
+  std::error_code ec;
+  return !temporary.empty() && std::filesystem::equivalent(temporary, folder, ec);
+}
+
+// A restore cut short by a crash or power loss is finished before anything
+// else runs. A failure here is reported by the next extraction into the
+// same folder, through the error trap; it must not keep the tool from starting.
+void RecoverDataFolder() {
+  const std::string dataFolder = Setting("Common", "DataPath");
+  if (dataFolder.empty() || dataFolder.front() != '/') return;
+  try {
+    lzh::RecoverInterruptedReplacement(dataFolder);
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -49,6 +74,7 @@ void LocalSuiteServices::IsStartAllowed(SuiteBool& startFlag) {
   }
   // Asking again lets a start through once the other instance has ended.
   startFlag = AcquireRunLock(*lockFile) ? kTrue : kFalse;
+  if (startFlag == kTrue) RecoverDataFolder();
 }
 
 void LocalSuiteServices::GetProgramInfo(rt::ApplicationObject application, std::string& name, std::string& text,
@@ -93,16 +119,11 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
     throw rt::RuntimeError(rt::err::InvalidProcedureCall,
                            "書庫の展開方法の指定が正しくありません。(" + std::to_string(mode) + ")");
   }
-#ifdef ZR_HAVE_LZH
-  const int missing = lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members);
+  lzh::ExtractOptions options;
+  options.ownerOnly = IsTemporaryFolder(destination);
+  const int missing =
+      lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members, options);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
-#else
-  (void)destination;
-  (void)members;
-  (void)result;
-  throw rt::RuntimeError(rt::err::Internal,
-                         "このプログラムには書庫を展開する機能が組み込まれていません。(" + archivePath + ")");
-#endif
 }
 
 }  // namespace zr::suite

@@ -1,11 +1,14 @@
 #include "suite/local/RunLocks.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <system_error>
 
 #include "platform/runtime/RuntimeError.h"
@@ -62,6 +65,39 @@ void ForgetInheritedLocks() {
 
 bool SameFile(const struct stat& info, dev_t device, ino_t inode) {
   return info.st_dev == device && info.st_ino == inode;
+}
+
+// Whether the kernel's lock table lists a flock(2) lock on a file with this
+// inode number (or cannot be read). The device is not compared: the table
+// names it as the file system sees it, which is not always what stat says.
+bool FlockListed(ino_t inode) {
+  std::ifstream table("/proc/locks");
+  if (!table) return true;
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string id, kind, advisory, mode, pid, place;
+    if (!(fields >> id >> kind) || kind != "FLOCK") continue;  // "->" marks a waiter, not a holder
+    if (!(fields >> advisory >> mode >> pid >> place)) continue;
+    const auto colon = place.rfind(':');
+    if (colon != std::string::npos && place.substr(colon + 1) == std::to_string(inode)) return true;
+  }
+  return false;
+}
+
+// A flock(2) lock cannot be tested for without taking one, and taking even
+// a shared one for a moment could make a program that starts at that instant
+// fail; so the probe is made only when the lock table names the file.
+bool FlockHeld(int fd, const std::filesystem::path& lockFile) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) throw rt::ErrorFromErrno(errno, lockFile.string());
+  if (!FlockListed(info.st_ino)) return false;
+  if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    flock(fd, LOCK_UN);
+    return false;
+  }
+  if (errno == EWOULDBLOCK) return true;
+  throw rt::ErrorFromErrno(errno, lockFile.string());
 }
 
 }  // namespace
@@ -132,10 +168,10 @@ bool AcquireRunLock(const std::filesystem::path& lockFile) {
     const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) throw rt::ErrorFromErrno(errno, lockFile.string());
     struct flock region = WholeFile(F_WRLCK);
-    if (fcntl(fd, F_OFD_SETLK, &region) != 0) {
+    if (fcntl(fd, F_OFD_SETLK, &region) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int e = errno;
       close(fd);
-      if (e == EAGAIN || e == EACCES) return false;
+      if (e == EAGAIN || e == EACCES || e == EWOULDBLOCK) return false;
       throw rt::ErrorFromErrno(e, lockFile.string());
     }
     struct stat opened {};
@@ -165,9 +201,18 @@ bool IsRunLockHeld(const std::filesystem::path& lockFile) {
   struct flock region = WholeFile(F_WRLCK);
   const int result = fcntl(fd, F_OFD_GETLK, &region);
   const int e = errno;
-  close(fd);
-  if (result != 0) throw rt::ErrorFromErrno(e, lockFile.string());
-  return region.l_type != F_UNLCK;
+  if (result != 0) {
+    close(fd);
+    throw rt::ErrorFromErrno(e, lockFile.string());
+  }
+  try {
+    const bool held = region.l_type != F_UNLCK || FlockHeld(fd, lockFile);
+    close(fd);
+    return held;
+  } catch (...) {
+    close(fd);
+    throw;
+  }
 }
 
 bool IsOwnRunLock(const std::filesystem::path& lockFile) {

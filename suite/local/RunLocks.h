@@ -7,9 +7,12 @@
 #include <vector>
 
 // Run locks: while a program of the suite runs, it holds an exclusive lock on
-// run/<identifier>.lock in the suite home. The locks are open-file-description
-// locks: the kernel drops them when the holder ends, however it ends, so a
-// killed program never blocks the next start.
+// run/<identifier>.lock in the suite home, twice over: an open-file-description
+// lock, and a flock(2) lock, the kind the standard flock(1) utility takes, so
+// that an administrator's script can keep a program away or test whether it
+// runs. A lock of either kind held by anyone counts. The kernel drops both
+// when the holder ends, however it ends, so a killed program never blocks the
+// next start.
 namespace zr::suite {
 
 // The lock file name for a program identifier. Letters, digits and "-_.()"

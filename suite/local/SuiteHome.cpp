@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/runtime/RuntimeError.h"
+#include "suite/SuiteName.h"
 
 namespace zr::suite {
 namespace {
@@ -41,7 +42,7 @@ std::filesystem::path SuiteHome() {
   const std::string home = AccountHome();
   if (home.empty()) {
     throw rt::RuntimeError(rt::err::PathNotFound,
-                           "あおば！ナビの設定フォルダが見つかりません。(HOME が設定されていません)");
+                           std::string(kSuiteName) + "の設定フォルダが見つかりません。(HOME が設定されていません)");
   }
   return std::filesystem::path(home) / ".config" / "aobanavi";
 }

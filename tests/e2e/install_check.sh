@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder (DESTDIR) and checks what a
-# desktop finds there: the program, its desktop entry and its icons.
+# desktop finds there: the program, its database helper, its desktop entry,
+# its icons, its AppStream metainfo and its manual page.
 #
 # Usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -29,6 +30,11 @@ program="$root/bin/ZrBunsyoRes"
 [ -x "$program" ] || fail "no executable $program"
 [ "$(head -c 4 "$program" 2>/dev/null | od -An -c | tr -d ' ')" = "177ELF" ] || fail "$program is not an ELF program"
 
+# The program looks for its helper at <its folder>/../libexec/zrbunsyores/.
+helper="$root/libexec/zrbunsyores/zr-jet-read"
+[ -x "$helper" ] || fail "no executable helper $helper"
+[ "$(head -c 4 "$helper" 2>/dev/null | od -An -c | tr -d ' ')" = "177ELF" ] || fail "$helper is not an ELF program"
+
 entry="$root/share/applications/ZrBunsyoRes.desktop"
 value() { sed -n "s/^$1=//p" "$entry"; }
 if [ ! -f "$entry" ]; then
@@ -42,6 +48,25 @@ else
   [ -x "$root/bin/$exec_name" ] || fail "Exec '$exec_name' is not the installed program"
   icon=$(value Icon)
   [ -n "$icon" ] || fail "the entry names no icon"
+fi
+
+metainfo="$root/share/metainfo/jp.aobanavi.ZrBunsyoRes.metainfo.xml"
+if [ ! -f "$metainfo" ]; then
+  fail "no AppStream metainfo $metainfo"
+else
+  appstreamcli validate --no-net "$metainfo" >/dev/null || fail "appstreamcli rejects $metainfo"
+  grep -q "<launchable type=\"desktop-id\">ZrBunsyoRes.desktop</launchable>" "$metainfo" ||
+    fail "the metainfo does not launch the installed desktop entry"
+fi
+
+manual="$root/share/man/man1/ZrBunsyoRes.1"
+if [ ! -f "$manual" ]; then
+  fail "no manual page $manual"
+else
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$manual" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+  grep -q '^ZrBunsyoRes \\- [A-Za-z]' "$manual" ||
+    fail "the manual page has no English NAME line for ZrBunsyoRes"
 fi
 
 # Every size the theme is given must be a PNG of exactly that size.
@@ -62,4 +87,4 @@ if [ "$failures" -ne 0 ]; then
   (cd "$stage" && find . -type f | sort) >&2
   exit 1
 fi
-echo "install puts the program, its desktop entry (version $version) and four icon sizes in place"
+echo "install puts the program, its helper, its desktop entry (version $version), four icon sizes, the metainfo and the manual page in place"

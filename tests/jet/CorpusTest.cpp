@@ -4,11 +4,11 @@
 #include <set>
 
 #include "fuzz/jet/JetFuzzBody.h"
-#include "platform/jet/Child.h"
+#include "platform/jet/ReadHelper.h"
 #include "tests/support/TempDir.h"
 
 // The fuzzing corpus, replayed in every build: each input goes through the
-// engine as the application uses it (libmdb in its child process) and
+// engine as the application uses it (libmdb in its helper program) and
 // through our own decoding in this process. Inputs that once crashed libmdb
 // in-process are among them.
 namespace zr::jet {
@@ -20,8 +20,8 @@ TEST(JetCorpusTest, EveryInputEndsInAnAnswerOrAnEngineError) {
   zr::test::TempDir dir;
   // Some inputs send libmdb into an endless loop; they need not cost the
   // full deadline each.
-  const auto saved = detail::ChildDeadline();
-  detail::SetChildDeadline(std::chrono::seconds(2));
+  const auto saved = detail::HelperDeadline();
+  detail::SetHelperDeadline(std::chrono::seconds(2));
   int inputs = 0;
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
     const std::string bytes = zr::test::ReadFile(entry.path());
@@ -31,7 +31,7 @@ TEST(JetCorpusTest, EveryInputEndsInAnAnswerOrAnEngineError) {
     EXPECT_TRUE(allowed.count(error)) << entry.path().filename() << " gave " << error;
     ++inputs;
   }
-  detail::SetChildDeadline(saved);
+  detail::SetHelperDeadline(saved);
   EXPECT_GE(inputs, 5);
 }
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/jet/Child.h"
 #include "platform/jet/Dao.h"
 #include "platform/jet/Header.h"
+#include "platform/jet/ReadHelper.h"
 #include "tests/jet/JetTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -110,13 +110,13 @@ TEST_F(JetDamageTest, UsageMapNamingPagesBeyondTheFile) {
 // chain names itself as its next part: libmdb follows it for ever. The read
 // is ended at its deadline and the file called unreadable.
 TEST_F(JetDamageTest, LongValueChainThatNeverEnds) {
-  const auto saved = detail::ChildDeadline();
-  detail::SetChildDeadline(std::chrono::seconds(1));
+  const auto saved = detail::HelperDeadline();
+  detail::SetHelperDeadline(std::chrono::seconds(1));
   const std::string bytes =
       zr::test::ReadFile(std::filesystem::path(ZR_SOURCE_DIR) / "fuzz/jet/corpus/libmdb-hang-long-value-cycle");
   ASSERT_FALSE(bytes.empty());
   EXPECT_EQ(Check(bytes), rt::err::JetUnrecognizedFormat);
-  detail::SetChildDeadline(saved);
+  detail::SetHelperDeadline(saved);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/lzh/ArchiveIndex.h"
 #include "platform/lzh/Extract.h"
 #include "platform/runtime/RuntimeError.h"
 #include "tests/lzh/LzhTestSupport.h"
@@ -21,6 +22,7 @@ const std::vector<std::string> kMembers = {"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.
 
 struct Outcome {
   int number = 0;
+  std::string description;
   int oldFiles = 0;
   int newFiles = 0;
   std::vector<std::string> leftovers;
@@ -34,11 +36,14 @@ Outcome Extract(ScriptedOps& ops) {
   WriteFile(out / "Work/ZrTuBun.wf6", "old tubun");
   Outcome o;
   {
+    // Every run walks the archive, so each one makes the same calls.
+    ForgetIndex();
     ScopedOps scoped(ops);
     try {
       ExtractMembers(FixturePath("lh5_h2.lzh"), out, Mode::KeepFolders, kMembers);
     } catch (const rt::RuntimeError& e) {
       o.number = e.number();
+      o.description = e.description();
     }
   }
   for (const auto& [name, old] :
@@ -93,13 +98,13 @@ TEST(LzhFaults, EveryFailingFileOperationLeavesTargetsWholeAndNoTemporaryFiles) 
         EXPECT_FALSE(o.otherFiles);
         EXPECT_EQ(2, o.oldFiles + o.newFiles) << "a target is torn";
         if (o.number == 0) {
-          EXPECT_EQ(Op::LinkAt, op) << "only the backup link is optional";
+          EXPECT_EQ(Op::Flock, op) << "only the lock is optional";
           EXPECT_EQ(2, o.newFiles);
         } else {
           EXPECT_EQ(Expected(errnum), o.number);
-          // Past the renames only the folder flush can fail; then both are new.
-          EXPECT_TRUE(o.oldFiles == 2 || (op == Op::Fsync && o.newFiles == 2))
-              << o.oldFiles << " old, " << o.newFiles << " new";
+          // Past the renames only a flush can fail; then both are new, and the error says so.
+          const bool replaced = o.description.find("置き換えましたが") != std::string::npos;
+          EXPECT_EQ(replaced ? 2 : 0, o.newFiles) << o.description;
         }
       }
     }

@@ -65,7 +65,9 @@ std::vector<std::string> Leftovers(const fs::path& root) {
   std::vector<std::string> found;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     const std::string name = it->path().filename().string();
-    if (name.rfind(".zrtmp-", 0) == 0 || name.rfind(".zrold-", 0) == 0) found.push_back(it->path().string());
+    if (name.rfind(".zrtmp-", 0) == 0 || name.rfind(".zrold-", 0) == 0 || name.rfind(".zrplan-", 0) == 0) {
+      found.push_back(it->path().string());
+    }
   }
   return found;
 }
@@ -100,14 +102,18 @@ const char* OpName(Op op) {
       return "renameat";
     case Op::UnlinkAt:
       return "unlinkat";
+    case Op::Flock:
+      return "flock";
   }
   return "?";
 }
 
 bool ScriptedOps::Hit(Op op, const char* name, int dirFd) {
+  std::lock_guard lock(mutex_);
   const int index = counts[op]++;
+  const int position = total++;
   if (before) before(op, index, name, dirFd);
-  if (op == failOp_ && index == failIndex_) {
+  if ((op == failOp_ && index == failIndex_) || failPositions_.count(position) != 0) {
     failed = true;
     errno = failErrno_;
     return true;
@@ -152,7 +158,12 @@ int ScriptedOps::MkdirAt(int dirFd, const char* name, mode_t mode) {
   return Hit(Op::MkdirAt, name, dirFd) ? -1 : FileOps::MkdirAt(dirFd, name, mode);
 }
 int ScriptedOps::LinkAt(int fromDir, const char* from, int toDir, const char* to) {
-  return Hit(Op::LinkAt, to, toDir) ? -1 : FileOps::LinkAt(fromDir, from, toDir, to);
+  if (Hit(Op::LinkAt, to, toDir)) return -1;
+  if (noHardLinks) {
+    errno = EPERM;
+    return -1;
+  }
+  return FileOps::LinkAt(fromDir, from, toDir, to);
 }
 int ScriptedOps::RenameAt(int fromDir, const char* from, int toDir, const char* to) {
   return Hit(Op::RenameAt, to, toDir) ? -1 : FileOps::RenameAt(fromDir, from, toDir, to);
@@ -160,5 +171,7 @@ int ScriptedOps::RenameAt(int fromDir, const char* from, int toDir, const char* 
 int ScriptedOps::UnlinkAt(int dirFd, const char* name, int flags) {
   return Hit(Op::UnlinkAt, name, dirFd) ? -1 : FileOps::UnlinkAt(dirFd, name, flags);
 }
+
+int ScriptedOps::Flock(int fd, int operation) { return Hit(Op::Flock) ? -1 : FileOps::Flock(fd, operation); }
 
 }  // namespace zr::lzh::test

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,7 @@ fs::path FixturePath(const std::string& name);
 using Tree = std::map<std::string, std::string>;
 Tree Snapshot(const fs::path& root);
 
-// Temporary copies and backup links the extraction may leave under `root`.
+// Staged copies, backups and intent records the extraction may leave under `root`.
 std::vector<std::string> Leftovers(const fs::path& root);
 
 enum class Op {
@@ -41,11 +43,13 @@ enum class Op {
   LinkAt,
   RenameAt,
   UnlinkAt,
+  Flock,
 };
 const char* OpName(Op op);
 
 // File operations that count their calls, can run a hook before each one,
-// and can fail one chosen call with a chosen errno.
+// and can fail chosen calls with a chosen errno. Calls may come from several
+// threads; they are counted one at a time.
 class ScriptedOps : public FileOps {
  public:
   void FailAt(Op op, int index, int errnum) {
@@ -53,7 +57,15 @@ class ScriptedOps : public FileOps {
     failIndex_ = index;
     failErrno_ = errnum;
   }
+  // Fails the calls at these positions among all calls, whatever their kind.
+  void FailAtEach(std::set<int> positions, int errnum) {
+    failPositions_ = std::move(positions);
+    failErrno_ = errnum;
+  }
   std::map<Op, int> counts;
+  int total = 0;
+  // Hard links refused as on exFAT or an SMB share.
+  bool noHardLinks = false;
   // Called before each operation with its kind, its index among calls of
   // that kind, and the name it works on (empty when none).
   std::function<void(Op, int, const char*, int dirFd)> before;
@@ -76,11 +88,14 @@ class ScriptedOps : public FileOps {
   int LinkAt(int fromDir, const char* from, int toDir, const char* to) override;
   int RenameAt(int fromDir, const char* from, int toDir, const char* to) override;
   int UnlinkAt(int dirFd, const char* name, int flags) override;
+  int Flock(int fd, int operation) override;
 
  private:
   bool Hit(Op op, const char* name = "", int dirFd = -1);
+  std::mutex mutex_;
   Op failOp_ = Op::Open;
   int failIndex_ = -1;
+  std::set<int> failPositions_;
   int failErrno_ = 0;
 };
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "suite/Components.h"
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::test {
 

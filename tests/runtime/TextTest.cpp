@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/runtime/Text.h"
+#include "platform/runtime/TextConversion.h"
 
 namespace zr::rt {
 namespace {
@@ -48,11 +49,24 @@ TEST(TextTest, Utf16ConversionRoundTripsOutsideTheBasicPlaneAndRefusesBadInput) 
   std::u16string units;
   ASSERT_TRUE(Utf8ToUtf16("表𠮷a", units));
   EXPECT_EQ(units, (std::u16string{u'表', 0xD842, 0xDFB7, u'a'}));
-  std::string back;
-  for (char32_t cp : {U'表', U'𠮷', U'a'}) AppendUtf8(back, cp);
-  EXPECT_EQ(back, "表𠮷a");
+  EXPECT_EQ(Utf16ToUtf8(units, LoneSurrogate::Reject), "表𠮷a");
+  EXPECT_EQ(Utf16ToUtf8(Utf16LeUnits(std::string("\x68\x88\x3D\xD8", 4)), LoneSurrogate::Replace), "表\uFFFD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDFB7, u'a'}, LoneSurrogate::Reject), std::nullopt);
   EXPECT_FALSE(Utf8ToUtf16("\x95\x5c", units));
   EXPECT_FALSE(Utf8ToUtf16("\xed\xa0\x80", units));
+}
+
+TEST(TextTest, CodePageConversionGrowsItsBufferAndRefusesWhatHasNoForm) {
+  // Half-width katakana: one CP932 byte, three UTF-8 bytes each.
+  const std::string kana(4000, '\xB1');
+  const std::optional<std::string> utf8 = ConvertText(kana, kCp932, kUtf8);
+  ASSERT_TRUE(utf8);
+  EXPECT_EQ(utf8->size(), 12000u);
+  EXPECT_EQ(utf8->substr(0, 3), "ｱ");
+  EXPECT_EQ(ConvertText("\\表", kUtf8, kCp932), std::string("\\\x95\x5C"));
+  EXPECT_EQ(ConvertText("\x95", kCp932, kUtf8), std::nullopt);  // cut short
+  EXPECT_EQ(ConvertText("𠮷", kUtf8, kCp932), std::nullopt);
+  EXPECT_FALSE(TextConverter("NO-SUCH-CHARSET", kUtf8).Usable());
 }
 
 }  // namespace

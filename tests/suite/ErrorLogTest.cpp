@@ -6,7 +6,7 @@
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/ErrorLog.h"
 #include "suite/local/LocalSuiteServices.h"
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::suite {
 namespace {

@@ -10,7 +10,7 @@
 #include "suite/widgets/FolderPicker.h"
 #include "suite/widgets/InstallLocalSuite.h"
 #include "suite/widgets/QtProgressNotice.h"
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::suite {
 namespace {

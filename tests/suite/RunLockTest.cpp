@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/LocalSuiteServices.h"
 #include "suite/local/RunLocks.h"
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::suite {
 namespace {
@@ -104,6 +110,69 @@ TEST_F(RunLockTest, IsStartAllowedUsesTheRegistrationOfAnotherInstance) {
   SuiteBool flag = kTrue;
   second.IsStartAllowed(flag);
   EXPECT_EQ(flag, kFalse);
+}
+
+// What `flock FILE command` does: a process that holds a flock(2) lock on
+// the file until it is released or killed.
+class ScriptLock {
+ public:
+  explicit ScriptLock(const std::filesystem::path& file) {
+    int ready[2];
+    EXPECT_EQ(pipe(ready), 0);
+    EXPECT_EQ(pipe(release_), 0);
+    child_ = fork();
+    if (child_ == 0) {
+      close(release_[1]);
+      const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      const char answer = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+      if (write(ready[1], &answer, 1) != 1) _exit(1);
+      char ignored;
+      while (read(release_[0], &ignored, 1) < 0 && errno == EINTR) {
+      }
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release_[0]);
+    char answer = 0;
+    EXPECT_EQ(read(ready[0], &answer, 1), 1);
+    EXPECT_EQ(answer, 'y');
+    close(ready[0]);
+  }
+  ~ScriptLock() { End(SIGTERM); }
+  void End(int signal) {
+    if (child_ <= 0) return;
+    kill(child_, signal);
+    waitpid(child_, nullptr, 0);
+    close(release_[1]);
+    child_ = -1;
+  }
+
+ private:
+  pid_t child_ = -1;
+  int release_[2] = {-1, -1};
+};
+
+TEST_F(RunLockTest, ScriptsSeeTheRunningToolThroughFlock) {
+  ASSERT_EQ(Start("TOOL(BackUp)"), kTrue);
+  const auto lockFile = home.home() / "run" / "TOOL(BackUp).lock";
+  const int fd = open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0) << "flock -n would have got the running tool's lock";
+  close(fd);
+}
+
+TEST_F(RunLockTest, AFlockHeldByAScriptKeepsProgramsAwayUntilItsHolderEnds) {
+  const auto run = home.home() / "run";
+  std::filesystem::create_directories(run);
+  {
+    ScriptLock script(run / "TOOL(BackUp).lock");
+    EXPECT_EQ(Start("TOOL(BackUp)"), kFalse);
+    ScriptLock module(run / "ZrKaigo.lock");
+    EXPECT_TRUE(IsRunLockHeld(run / "ZrKaigo.lock")) << "the start gate would not see the module";
+    module.End(SIGKILL);
+    EXPECT_FALSE(IsRunLockHeld(run / "ZrKaigo.lock"));
+  }
+  EXPECT_EQ(Start("TOOL(BackUp)"), kTrue);
 }
 
 TEST_F(RunLockTest, RunFolderThatCannotBeMadeIsAnError) {

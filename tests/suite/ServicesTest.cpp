@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/LocalSuiteServices.h"
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::suite {
 namespace {
@@ -72,6 +73,49 @@ TEST(ExtractArchiveTest, NeverPretendsToExtract) {
                rt::RuntimeError);
   EXPECT_EQ(result, 77);
   EXPECT_FALSE(std::filesystem::exists(home.home() / "Work"));
+}
+
+mode_t ModeOf(const std::filesystem::path& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+TEST(ExtractArchiveTest, CopiesInTheTemporaryFolderAreTheOwnersAloneOthersGetTheUsualMode) {
+  test::SuiteHomeScope home;
+  const auto temporary = home.home() / "tmp";
+  const auto data = home.home() / "data";
+  std::filesystem::create_directories(temporary);
+  std::filesystem::create_directories(data);
+  test::WriteFile(home.home() / "suite.ini", "[COM]\nTEMP_PATH=" + temporary.string() + "/\n");
+  const std::string archive = std::string(ZR_SOURCE_DIR) + "/tests/lzh/fixtures/lh5_h2.lzh";
+  LocalSuiteServices services;
+  std::vector<std::string> common{"Data\\ZrXXComn.wf6"};
+  std::vector<std::string> templates{"Work\\ZrBunsyo.wf6"};
+  int16_t result = 77;
+  const mode_t mask = umask(022);
+  services.ExtractArchive(1, archive, temporary.string() + "/", 1, common, result);
+  services.ExtractArchive(1, archive, data.string() + "/", 0, templates, result);
+  umask(mask);
+  EXPECT_EQ(0600u, ModeOf(temporary / "ZrXXComn.wf6"));
+  EXPECT_EQ(0644u, ModeOf(data / "Work/ZrBunsyo.wf6"));
+}
+
+TEST(StartTest, AnInterruptedRestoreIsTidiedWhenTheToolMayStart) {
+  test::SuiteHomeScope home;
+  const auto data = home.home() / "data";
+  std::filesystem::create_directories(data);
+  test::WriteFile(home.home() / "suite.ini", "[Common]\nDataPath=" + data.string() + "\n");
+  test::WriteFile(data / ".zrtmp-0123456789ab", "a half-written copy");
+  test::WriteFile(data / "ZrBunsyo.wf6", "the user's");
+  LocalSuiteServices services;
+  std::string id = "TOOL(BackUp)";
+  SuiteBool flag = kFalse;
+  services.RegisterProgram(id, flag);
+  services.IsStartAllowed(flag);
+  ASSERT_EQ(kTrue, flag);
+  EXPECT_FALSE(std::filesystem::exists(data / ".zrtmp-0123456789ab"));
+  EXPECT_TRUE(std::filesystem::exists(data / "ZrBunsyo.wf6"));
 }
 
 }  // namespace

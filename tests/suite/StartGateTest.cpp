@@ -2,8 +2,8 @@
 
 #include "suite/local/LocalStartGate.h"
 #include "suite/local/LocalSuiteServices.h"
-#include "tests/suite/SuiteHomeScope.h"
 #include "tests/support/ScriptedInteraction.h"
+#include "tests/support/SuiteHomeScope.h"
 
 namespace zr::suite {
 namespace {

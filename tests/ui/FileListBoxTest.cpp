@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #include "platform/runtime/RuntimeError.h"
+#include "tests/support/CurrentDirectoryScope.h"
+#include "tests/support/ListEntries.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WithoutFileAccessOverride.h"
 
@@ -17,17 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
-Names Entries(const FileListBox& list) {
-  Names names;
-  for (int i = 0; i < list.ListCount(); ++i) names.push_back(list.List(i));
-  return names;
-}
+using test::ListEntries;
 
 // Runs the test inside its own folder as the current directory.
 class FileListBoxTest : public ::testing::Test {
  protected:
-  FileListBoxTest() : previous_(fs::current_path()) {
-    fs::current_path(dir.path());
+  FileListBoxTest() {
     test::WriteFile(dir.path() / "here.lzh", "x");
     test::WriteFile(dir.path() / "here.txt", "x");
     fs::create_directories(dir.path() / "BK" / "ZrDataBK");
@@ -36,7 +33,6 @@ class FileListBoxTest : public ::testing::Test {
     }
     fs::create_directory(dir.path() / "BK" / "ZrDataBK" / "sub.lzh");
   }
-  ~FileListBoxTest() override { fs::current_path(previous_); }
 
   int32_t ErrorOfSetPath(FileListBox& list, const std::string& folder) {
     try {
@@ -48,16 +44,14 @@ class FileListBoxTest : public ::testing::Test {
   }
 
   test::TempDir dir;
-
- private:
-  fs::path previous_;
+  test::CurrentDirectoryScope here{dir.path()};
 };
 
 TEST_F(FileListBoxTest, StartsOnTheCurrentDirectoryWithEveryFile) {
   FileListBox list;
   EXPECT_EQ(list.Path(), fs::current_path().string());
   EXPECT_EQ(list.Pattern(), "*.*");
-  EXPECT_EQ(Entries(list), (Names{"here.lzh", "here.txt"}));
+  EXPECT_EQ(ListEntries(list), (Names{"here.lzh", "here.txt"}));
   EXPECT_EQ(list.ListIndex(), -1);
   EXPECT_EQ(list.selectionMode(), QAbstractItemView::SingleSelection);
 }
@@ -65,15 +59,15 @@ TEST_F(FileListBoxTest, StartsOnTheCurrentDirectoryWithEveryFile) {
 TEST_F(FileListBoxTest, ShowsTheMatchingFilesOfTheFolderItIsPointedAt) {
   FileListBox list;
   list.SetPattern("*.lzh");
-  EXPECT_EQ(Entries(list), Names{"here.lzh"});
+  EXPECT_EQ(ListEntries(list), Names{"here.lzh"});
 
   list.SetPath(dir.folder() + "BK/ZrDataBK/");
   EXPECT_EQ(list.Path(), dir.folder() + "BK/ZrDataBK");
-  EXPECT_EQ(Entries(list), (Names{"A.LZH", "b.lzh"}));
+  EXPECT_EQ(ListEntries(list), (Names{"A.LZH", "b.lzh"}));
   EXPECT_EQ(list.ListCount(), 2);
 
   list.SetPattern("*.txt");
-  EXPECT_EQ(Entries(list), Names{"c.txt"});
+  EXPECT_EQ(ListEntries(list), Names{"c.txt"});
 }
 
 TEST_F(FileListBoxTest, ReportsItsFolderWithoutTheClosingSeparator) {
@@ -136,7 +130,7 @@ TEST_F(FileListBoxTest, AFolderThatCannotBeListedChangesNothing) {
   }
   EXPECT_EQ(list.Path(), before);
   EXPECT_EQ(list.Pattern(), "*.lzh");
-  EXPECT_EQ(Entries(list), (Names{"A.LZH", "b.lzh"}));
+  EXPECT_EQ(ListEntries(list), (Names{"A.LZH", "b.lzh"}));
   EXPECT_EQ(list.ListIndex(), 1);
 }
 
@@ -158,7 +152,7 @@ TEST_F(FileListBoxTest, EntriesKeepTheirBytesAndReachAccessibilityTools) {
   FileListBox list;
   list.SetPattern("*.lzh");
   list.SetPath(dir.folder() + "BK");
-  ASSERT_EQ(Entries(list), (Names{latin1, "雛形（文書）.lzh"}));
+  ASSERT_EQ(ListEntries(list), (Names{latin1, "雛形（文書）.lzh"}));
 
   QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&list);
   ASSERT_NE(accessible, nullptr);

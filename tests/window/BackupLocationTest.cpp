@@ -7,7 +7,9 @@
 #include "platform/runtime/Interaction.h"
 #include "platform/ui/DisplayPanel.h"
 #include "platform/ui/FileListBox.h"
+#include "tests/support/CurrentDirectoryScope.h"
 #include "tests/support/FakeSuite.h"
+#include "tests/support/ListEntries.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WithoutFileAccessOverride.h"
@@ -25,21 +27,13 @@ const std::string kDeviceMessage =
     "バックアップ場所がＭＯ・ＣＤ－Ｒ等の場合は装置にセットしてください。";
 const std::string kStoredKey = "ZrX.ini|BKUP|BKUP_PATH";
 
-Names Entries(ui::FileListBox& list) {
-  Names names;
-  for (int i = 0; i < list.ListCount(); ++i) names.push_back(list.List(i));
-  return names;
-}
+using test::ListEntries;
 
 // Each test runs with its own folder as the current directory; the window
 // is created there, so its list starts on "start/".
 class BackupLocationTest : public ::testing::Test {
  protected:
-  BackupLocationTest() : previous_(fs::current_path()) {
-    fs::create_directories(dir.path() / "start");
-    test::WriteFile(dir.path() / "start" / "start.lzh", "x");
-    test::WriteFile(dir.path() / "start" / "start.txt", "x");
-    fs::current_path(dir.path() / "start");
+  BackupLocationTest() {
     for (const char* name : {"a.lzh", "b.txt", "C.LZH", ".hidden.lzh"}) {
       test::WriteFile(dir.path() / "BK" / "ZrDataBK" / name, "x");
     }
@@ -47,10 +41,6 @@ class BackupLocationTest : public ::testing::Test {
     test::WriteFile(dir.path() / "Flat" / "flat.lzh", "x");
     test::WriteFile(dir.path() / "Flat" / "flat.txt", "x");
     window = std::make_unique<frmRecov>();
-  }
-  ~BackupLocationTest() override {
-    window.reset();
-    fs::current_path(previous_);
   }
 
   std::string Start() const { return (dir.path() / "start").string(); }
@@ -73,13 +63,17 @@ class BackupLocationTest : public ::testing::Test {
     EXPECT_TRUE(suite.state().log.empty());
   }
 
+  static fs::path StartFolder(const fs::path& root) {
+    test::WriteFile(root / "start" / "start.lzh", "x");
+    test::WriteFile(root / "start" / "start.txt", "x");
+    return root / "start";
+  }
+
   test::TempDir dir;
+  test::CurrentDirectoryScope here{StartFolder(dir.path())};
   test::FakeSuiteScope suite;
   test::ScriptedInteraction ui;
   std::unique_ptr<frmRecov> window;
-
- private:
-  fs::path previous_;
 };
 
 TEST_F(BackupLocationTest, LoadListsTheArchivesOfTheStoredLocationsBackupFolder) {
@@ -89,7 +83,7 @@ TEST_F(BackupLocationTest, LoadListsTheArchivesOfTheStoredLocationsBackupFolder)
   EXPECT_EQ(list().Pattern(), "*.lzh");
   EXPECT_EQ(list().Path(), Bk() + "ZrDataBK");
   // Upper-case extensions from Windows media count; hidden files and b.txt do not.
-  EXPECT_EQ(Entries(list()), (Names{"a.lzh", "C.LZH"}));
+  EXPECT_EQ(ListEntries(list()), (Names{"a.lzh", "C.LZH"}));
   EXPECT_EQ(list().ListIndex(), -1);
 
   ASSERT_EQ(suite.state().Operations(), Names{"ReadIniValue"});
@@ -102,7 +96,7 @@ TEST_F(BackupLocationTest, AnEmptyStoredLocationLeavesOneBlankAndTheStartingFold
   Load("");
   EXPECT_EQ(panel().Caption(), " ");
   EXPECT_EQ(list().Path(), Start());
-  EXPECT_EQ(Entries(list()), Names{"start.lzh"});
+  EXPECT_EQ(ListEntries(list()), Names{"start.lzh"});
 }
 
 TEST_F(BackupLocationTest, ALocationWithoutTheClosingSeparatorIsJoinedAsWritten) {
@@ -115,7 +109,7 @@ TEST_F(BackupLocationTest, ALocationWithoutTheClosingSeparatorIsJoinedAsWritten)
   test::WriteFile(dir.path() / "BKZrDataBK" / "joined.lzh", "x");
   Load(dir.folder() + "BK");
   EXPECT_EQ(list().Path(), dir.folder() + "BKZrDataBK");
-  EXPECT_EQ(Entries(list()), Names{"joined.lzh"});
+  EXPECT_EQ(ListEntries(list()), Names{"joined.lzh"});
 }
 
 TEST_F(BackupLocationTest, AMissingOrUnreadableBackupFolderIsQuietAtLoad) {
@@ -141,7 +135,7 @@ TEST_F(BackupLocationTest, AStartingFolderThatIsGoneDoesNotStopTheLoad) {
   Load(Bk());
   EXPECT_TRUE(ui.boxes().empty());
   EXPECT_EQ(panel().Caption(), " " + Bk());
-  EXPECT_EQ(Entries(list()), (Names{"a.lzh", "C.LZH"}));
+  EXPECT_EQ(ListEntries(list()), (Names{"a.lzh", "C.LZH"}));
 }
 
 TEST_F(BackupLocationTest, AFailedReadAtLoadGoesToTheTrapAndLeavesTheDesignText) {
@@ -160,7 +154,7 @@ TEST_F(BackupLocationTest, AFailedReadAtLoadGoesToTheTrapAndLeavesTheDesignText)
   EXPECT_EQ(panel().Caption(), "SSPanel1");
   EXPECT_EQ(list().Pattern(), "*.lzh");
   EXPECT_EQ(list().Path(), Start());
-  EXPECT_EQ(Entries(list()), Names{"start.lzh"});
+  EXPECT_EQ(ListEntries(list()), Names{"start.lzh"});
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(ui.endCount(), 0);
 }
@@ -183,7 +177,7 @@ TEST_F(BackupLocationTest, BrowseShowsTheChosenFolderAndSearchesIt) {
   EXPECT_EQ(suite.state().calls[1].arguments, (Names{std::to_string(window->hWnd()), "", dir.folder() + "Flat/"}));
   EXPECT_EQ(panel().Caption(), " " + Bk());
   EXPECT_EQ(list().Path(), Bk() + "ZrDataBK");
-  EXPECT_EQ(Entries(list()), (Names{"a.lzh", "C.LZH"}));
+  EXPECT_EQ(ListEntries(list()), (Names{"a.lzh", "C.LZH"}));
   EXPECT_EQ(suite.state().liveInstances, 0);
 }
 
@@ -223,12 +217,12 @@ TEST_F(BackupLocationTest, SearchListsTheBackupFolderOrElseTheLocationItself) {
   panel().SetCaption(" " + Bk());
   ClickButton("cmdSearch");
   EXPECT_EQ(list().Path(), Bk() + "ZrDataBK");
-  EXPECT_EQ(Entries(list()), (Names{"a.lzh", "C.LZH"}));
+  EXPECT_EQ(ListEntries(list()), (Names{"a.lzh", "C.LZH"}));
 
   panel().SetCaption("\u3000 " + dir.folder() + "Flat/\u3000");
   ClickButton("cmdSearch");
   EXPECT_EQ(list().Path(), dir.folder() + "Flat");
-  EXPECT_EQ(Entries(list()), Names{"flat.lzh"});
+  EXPECT_EQ(ListEntries(list()), Names{"flat.lzh"});
   EXPECT_TRUE(ui.boxes().empty());
   EXPECT_TRUE(suite.state().calls.size() == 1u) << "Search asks nothing of the suite";
 }
@@ -240,7 +234,7 @@ TEST_F(BackupLocationTest, SearchOnAMissingFolderShowsTheDeviceMessageAndKeepsTh
   ClickButton("cmdSearch");
   ExpectDeviceMessage();
   EXPECT_EQ(list().Path(), Bk() + "ZrDataBK");
-  EXPECT_EQ(Entries(list()), (Names{"a.lzh", "C.LZH"}));
+  EXPECT_EQ(ListEntries(list()), (Names{"a.lzh", "C.LZH"}));
 }
 
 TEST_F(BackupLocationTest, SearchOnBlanksShowsTheDeviceMessage) {

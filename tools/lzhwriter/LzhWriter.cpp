@@ -1,12 +1,13 @@
 #include "tools/lzhwriter/LzhWriter.h"
 
-#include <iconv.h>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/lzh/Crc16.h"
+#include "platform/runtime/TextConversion.h"
 
 namespace zr::lzh::writer {
 namespace {
@@ -120,19 +121,11 @@ Member MakeMember(std::string path, std::string data, int level, Method method) 
 }
 
 std::string Utf8ToCp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
-  std::string in = utf8;
-  std::string out(in.size() * 2 + 8, '\0');
-  char* ip = in.data();
-  std::size_t il = in.size();
-  char* op = out.data();
-  std::size_t ol = out.size();
-  const std::size_t r = iconv(cd, &ip, &il, &op, &ol);
-  iconv_close(cd);
-  if (r == static_cast<std::size_t>(-1)) throw std::runtime_error("not representable in CP932: " + utf8);
-  out.resize(out.size() - ol);
-  return out;
+  rt::TextConverter converter(rt::kUtf8, rt::kCp932);
+  if (!converter.Usable()) throw std::runtime_error("no CP932 converter");
+  std::optional<std::string> out = converter.Convert(utf8);
+  if (!out) throw std::runtime_error("not representable in CP932: " + utf8);
+  return *out;
 }
 
 std::string EncodeMember(const Member& m) {

@@ -1,4 +1,4 @@
-#include "tests/suite/SuiteHomeScope.h"
+#include "tests/support/SuiteHomeScope.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,0 +1,52 @@
+// The header walk of the last archive read, remembered so a second extraction from it goes straight to its members.
+#include "platform/lzh/ArchiveIndex.h"
+
+#include <mutex>
+
+namespace zr::lzh {
+namespace {
+
+struct Identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  static Identity Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
+  bool operator==(const Identity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+std::mutex mutex;
+Identity rememberedFor;
+std::shared_ptr<const MemberIndex> remembered;
+
+}  // namespace
+
+std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
+  const Identity identity = Identity::Of(st);
+  {
+    std::lock_guard lock(mutex);
+    if (remembered && rememberedFor == identity) {
+      fresh = false;
+      return remembered;
+    }
+  }
+  auto index = std::make_shared<const MemberIndex>(WalkHeaders(fd, static_cast<uint64_t>(st.st_size), archive));
+  fresh = true;
+  std::lock_guard lock(mutex);
+  rememberedFor = identity;
+  remembered = index;
+  return index;
+}
+
+void ForgetIndex() {
+  std::lock_guard lock(mutex);
+  remembered.reset();
+}
+
+}  // namespace zr::lzh

@@ -1,0 +1,19 @@
+#pragma once
+
+// The run-time errors the archive layer raises, worded once for every file of it.
+#include <string>
+
+#include "platform/lzh/Header.h"
+#include "platform/runtime/RuntimeError.h"
+
+namespace zr::lzh {
+
+// What is wrong with a header, in the words the error descriptions use.
+std::string FaultText(HeaderFault fault);
+
+rt::RuntimeError ArchiveDamaged(const std::string& archive, const std::string& reason);
+rt::RuntimeError MemberDamaged(const std::string& archive, const std::string& member, const std::string& reason);
+rt::RuntimeError ArchiveOpenError(int errnum, const std::string& archive);
+rt::RuntimeError ArchiveReadError(int errnum, const std::string& archive);
+
+}  // namespace zr::lzh

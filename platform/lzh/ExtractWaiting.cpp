@@ -1,0 +1,39 @@
+// The extraction on a worker thread, while the calling thread waits and keeps its window painting.
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "platform/lzh/Extract.h"
+#include "platform/runtime/Interaction.h"
+
+namespace zr::lzh {
+
+int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
+                          const std::vector<std::string>& members, const ExtractOptions& options) {
+  struct Shared {
+    std::atomic<bool> done{false};
+    int result = 0;
+    std::exception_ptr error;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::thread worker([shared, archivePath, destination, mode, members, options] {
+    try {
+      shared->result = ExtractMembers(archivePath, destination, mode, members, options);
+    } catch (...) {
+      shared->error = std::current_exception();
+    }
+    shared->done.store(true, std::memory_order_release);
+  });
+  try {
+    rt::WaitUntil([shared] { return shared->done.load(std::memory_order_acquire); });
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (shared->error) std::rethrow_exception(shared->error);
+  return shared->result;
+}
+
+}  // namespace zr::lzh

@@ -1,0 +1,82 @@
+#pragma once
+
+// Replaces a set of files under one folder together: all of them or none, across failures and crashes.
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/lzh/IntentRecord.h"
+#include "platform/lzh/MemberName.h"
+#include "platform/runtime/UniqueFd.h"
+
+namespace zr::lzh {
+
+// Staged copies, backups and the intent record all live in the destination
+// folder itself, so that one look there finds everything an interrupted run
+// left. Every file-system call goes through Ops(). Not thread-safe: stage
+// and commit on one thread; the staged descriptors may be written anywhere.
+class Replacement {
+ public:
+  // `destinationFd` stays open while the object lives; `destination` names it in messages.
+  // `ownerOnly`: files that replace nothing are readable by their owner alone.
+  Replacement(int destinationFd, std::string destination, bool ownerOnly);
+  // Unless Commit() completed (or left a backup it could not put back),
+  // removes every copy, backup and folder it made.
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  // A file to replace: `target` under the destination, file name last;
+  // `label` names it in messages. Returns its index.
+  std::size_t Add(const PathParts& target, const std::string& label);
+
+  // Creates the file's folders and its empty staged copy, with the mode and
+  // owner of the file it replaces (or the usual ones for a new file).
+  rt::UniqueFd Stage(std::size_t index);
+
+  // Takes back a staged copy written and flushed by the caller; closing it
+  // is the last write check.
+  void Finish(std::size_t index, rt::UniqueFd copy);
+
+  // Puts every finished copy in place, all or none.
+  void Commit();
+
+  // The full path of a target, for messages.
+  std::string Shown(std::size_t index) const;
+
+ private:
+  struct Item {
+    PathParts target;
+    std::string label;
+    int folderFd = -1;
+    std::string staged;
+    bool finished = false;
+    std::string backup;
+    bool renameBackup = false;  // no hard links here: the old file is moved aside instead
+    bool backupMade = false;
+    bool inPlace = false;
+  };
+
+  int Folder(const Item& item);
+  void MakeBackups();
+  void WriteRecord();
+  void PutInPlace();
+  void Roll(std::size_t upTo, int errnum, const std::string& what);
+  void Discard();
+  std::string InDestination(const std::string& name) const;
+  std::string Where(const PathParts& relative) const;
+
+  int destinationFd_;
+  std::string destination_;
+  bool ownerOnly_;
+  std::vector<Item> items_;
+  std::map<std::string, int> folders_;
+  std::vector<std::pair<int, std::string>> created_;  // parent descriptor, name
+  std::vector<PathParts> createdPaths_;
+  std::string record_;
+  bool committed_ = false;
+  bool keepForRecovery_ = false;
+};
+
+}  // namespace zr::lzh
