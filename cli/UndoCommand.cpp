@@ -15,8 +15,6 @@
 namespace zr::cli {
 namespace {
 
-
-
 // The undo itself, run by the start sequence in place of the window, so it
 // obeys the same rules: one instance, no other suite program running.
 class UndoRun : public startup::RestoreWindowProvider {
@@ -47,7 +45,8 @@ class UndoRun : public startup::RestoreWindowProvider {
       return answer == "y" || answer == "Y" || answer == "yes";
     }
     if (console_.display) {
-      return rt::MsgBox(what + "\r\n" + question, rt::mb::OkCancel | rt::mb::Exclamation, suite::kSuiteName) == rt::mb::AnswerOk;
+      return rt::MsgBox(what + "\r\n" + question, rt::mb::OkCancel | rt::mb::Exclamation, suite::kSuiteName) ==
+             rt::mb::AnswerOk;
     }
     console_.err << "ZrBunsyoRes: 確認できないため中止しました。確認なしで戻すには --yes を指定してください。\n";
     return false;
@@ -82,8 +81,8 @@ class UndoRun : public startup::RestoreWindowProvider {
     }
     const restore::HistoryEntry& newest = entries.front();
     const std::string dataFolder = restore::ReadDataFolder(*services);
-    const std::string what = newest.time + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") +
-                             "の前の雛形（文書選択編集）に戻します。";
+    const std::string what =
+        newest.time + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") + "の前の雛形（文書選択編集）に戻します。";
     if (!Confirmed(what, "現在の雛形は履歴に残ります。よろしいですか？")) {
       console_.out << "中止しました。\n";
       return kExitFailed;

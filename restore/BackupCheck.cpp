@@ -75,7 +75,8 @@ BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scr
   try {
     members = lzh::CheckEveryMember(archivePath);
   } catch (const rt::RuntimeError& e) {
-    if (e.number() == rt::err::BadFileFormat) return Refused("バックアップファイルが壊れているか、LZH形式ではありません。");
+    if (e.number() == rt::err::BadFileFormat)
+      return Refused("バックアップファイルが壊れているか、LZH形式ではありません。");
     return Refused(e.description());
   }
 

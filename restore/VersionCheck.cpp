@@ -49,8 +49,7 @@ std::string TemporaryFolder() {
 }  // namespace
 
 bool IsAcceptedDataVersion(const std::string& version) {
-  return std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), version) !=
-         kAcceptedDataVersions.end();
+  return std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), version) != kAcceptedDataVersions.end();
 }
 
 std::string ReadDataVersion(const std::string& copyPath) {

@@ -18,7 +18,8 @@ std::vector<MemberCheck> CheckEveryMember(const std::string& archivePath) {
   rt::UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) throw rt::ErrorFromErrno(errno, "バックアップファイルを開けません: " + archivePath);
   struct stat st {};
-  if (fstat(fd.get(), &st) != 0) throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
+  if (fstat(fd.get(), &st) != 0)
+    throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
   const auto size = static_cast<uint64_t>(st.st_size);
   const std::atomic<bool> never{false};
   std::vector<MemberCheck> checked;

@@ -111,7 +111,8 @@ void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member,
   }
   if (produced != header.originalSize) throw MemberDamaged(archive, label, "データの長さが格納サイズと一致しません");
   if (crc != header.dataCrc) throw MemberDamaged(archive, label, "データのCRCが一致しません");
-  if (out >= 0 && Ops().Fsync(out) != 0) throw rt::ErrorFromErrno(errno, "「" + label + "」をディスクに書き込めません: " + shown);
+  if (out >= 0 && Ops().Fsync(out) != 0)
+    throw rt::ErrorFromErrno(errno, "「" + label + "」をディスクに書き込めません: " + shown);
 }
 
 }  // namespace zr::lzh

@@ -59,6 +59,7 @@ TEST_F(HistoryTest, NoEntryWithoutARestoreAndNoRestoreWithoutAnEntry) {
   EXPECT_EQ(Live("Work/ZrBunsyo.wf6"), bunsyo);
 
   // A history that cannot be written: the way back comes first.
+  fs::remove_all(suite.history());
   test::WriteFile(suite.history(), "not a folder");
   Restore("good");
   EXPECT_EQ(ui.boxes().back().title, "警告メッセージ");

@@ -41,8 +41,8 @@ RealSuite::~RealSuite() {
 
 void RealSuite::Settings(const std::string& version, const std::string& dataPath) {
   WriteFile(home() / "suite.ini", "[COMMON]\r\nVer=\"" + version + "\"\r\nroot=" + home().string() +
-                                      "/install\r\n[Common]\r\nDataPath=" + dataPath + "\r\n[COM]\r\nTEMP_PATH=" +
-                                      temp().string() + "/\r\n");
+                                      "/install\r\n[Common]\r\nDataPath=" + dataPath +
+                                      "\r\n[COM]\r\nTEMP_PATH=" + temp().string() + "/\r\n");
 }
 
 std::string RealSuite::ErrorLog() const {
