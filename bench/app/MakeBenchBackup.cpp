@@ -2,12 +2,19 @@
 // temporary folder and one large backup in backup/ZrDataBK, laid out as an
 // office's real backup is: thousands of Jet databases of care records, -lh5-
 // compressed, the common database and the two templates at the very end.
+// Three corpora:
+//   records  2,100 members, ~340 MB of records that pack about 7:1 (default)
+//   dense    2,000 members, ~350 MB of records with free text that packs
+//            about 2:1, templates of 6 and 4 MB
+//   scale    10,000 members, over 1.5 GB in the archive: scanned attachments
+//            that do not compress (stored, as LHa stores them), 30 MB templates
 //
-// Usage: zr-bench-backup HOME [MEMBERS [MEGABYTES]]
+// Usage: zr-bench-backup HOME [records|dense|scale]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -92,8 +99,23 @@ const char* const kObservations[] = {"笑顔が見られた",
                                      "落ち着いて過ごされる",
                                      "帰宅願望が強く職員が付き添う"};
 
+// Free text typed by hand, in no predictable order: what keeps a records
+// database from packing much better than 2:1.
+std::size_t gFreeText = 0;
+
+void AppendFreeText(Random& r, std::string& note) {
+  for (std::size_t i = 0; i < gFreeText; ++i) {
+    const char32_t cp = 0x4E00 + static_cast<char32_t>(r.Below(0x0800));
+    note += static_cast<char>(0xE0 | (cp >> 12));
+    note += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    note += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 std::string Note(Random& r, std::size_t sentences) {
   std::string note;
+  // A text column holds at most 255 characters.
+  if (gFreeText > 0) sentences = 1;
   char vitals[96];
   for (std::size_t i = 0; i < sentences; ++i) {
     note += std::string(r.Pick(kTimes)) + "、" + r.Pick(kActs) + "。" + r.Pick(kObservations) + "。";
@@ -103,6 +125,7 @@ std::string Note(Random& r, std::size_t sentences) {
       note += vitals;
     }
   }
+  AppendFreeText(r, note);
   return note;
 }
 
@@ -189,8 +212,8 @@ class ArchiveOut {
     if (!out_) throw std::runtime_error("cannot create " + path.string());
   }
 
-  void Add(const std::string& name, const std::string& data, int64_t mtime) {
-    lw::Member member = lw::MakeMember(name, data, 2, lw::Method::Lh5);
+  void Add(const std::string& name, const std::string& data, int64_t mtime, lw::Method method = lw::Method::Lh5) {
+    lw::Member member = lw::MakeMember(name, data, 2, method);
     member.codePage = 932;
     member.mtime = mtime;
     const std::string encoded = lw::EncodeMember(member);
@@ -214,17 +237,43 @@ class ArchiveOut {
   Totals totals_;
 };
 
+struct Corpus {
+  std::size_t members;
+  uint64_t recordBytes;  // records databases, all members but the last three
+  std::size_t templateBytes[2];
+  std::size_t freeText;      // random characters per sentence of a note
+  uint64_t attachmentBytes;  // stored members that do not compress
+};
+
+Corpus CorpusNamed(const std::string& name) {
+  if (name == "records") return {2100, 320'000'000, {4'000'000, 3'000'000}, 0, 0};
+  if (name == "dense") return {2000, 340'000'000, {6'300'000, 4'200'000}, 150, 0};
+  if (name == "scale") return {10000, 60'000'000, {30'000'000, 30'000'000}, 0, 1'550'000'000};
+  throw std::runtime_error("unknown corpus " + name + " (records, dense, scale)");
+}
+
+// Bytes that do not compress, as a scanned page or a PDF: stored as they are.
+std::string Attachment(uint64_t variant, std::size_t bytes) {
+  Random r(variant);
+  std::string data(bytes, '\0');
+  for (std::size_t i = 0; i + 8 <= bytes; i += 8) {
+    const uint64_t v = r.Next();
+    std::memcpy(&data[i], &v, 8);
+  }
+  return data;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "usage: %s HOME [MEMBERS [MEGABYTES]]\n", argv[0]);
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: %s HOME [records|dense|scale]\n", argv[0]);
     return 2;
   }
   try {
     const fs::path home = fs::absolute(argv[1]);
-    const std::size_t wantedMembers = argc > 2 ? std::stoul(argv[2]) : 2100;
-    const uint64_t wantedBytes = (argc > 3 ? std::stoull(argv[3]) : 320) * 1000 * 1000;
+    const Corpus corpus = CorpusNamed(argc > 2 ? argv[2] : "records");
+    gFreeText = corpus.freeText;
     const auto started = std::chrono::steady_clock::now();
 
     zr::demo::WriteSuiteSettings(home);
@@ -235,18 +284,18 @@ int main(int argc, char** argv) {
     ArchiveOut archive(archivePath);
     int64_t mtime = 1740787200;  // 2025-03-01
 
-    // The wanted members: a common database and two templates of a few MB.
+    // The wanted members: a common database and two templates.
     const std::string common = CommonDatabase(1500 * 1000);
-    const std::string bunsyo = TemplateDatabase("BUNSYO", 11, 4 * 1000 * 1000);
-    const std::string tubun = TemplateDatabase("TUBUN", 12, 3 * 1000 * 1000);
-    const uint64_t tail = common.size() + bunsyo.size() + tubun.size();
+    const std::string bunsyo = TemplateDatabase("BUNSYO", 11, corpus.templateBytes[0]);
+    const std::string tubun = TemplateDatabase("TUBUN", 12, corpus.templateBytes[1]);
 
     // A few yearly record databases carry most of the bytes; the office's
     // per-user files make up the count. Users share a few shapes.
     const std::size_t yearly = 16;
-    const std::size_t users = wantedMembers > yearly + 3 ? wantedMembers - yearly - 3 : 1;
+    const std::size_t attachments = corpus.attachmentBytes > 0 ? corpus.members / 2 : 0;
+    const std::size_t users = corpus.members - yearly - attachments - 3;
     const uint64_t userBytes = 40 * 1000;
-    const uint64_t rest = wantedBytes > tail + users * userBytes ? wantedBytes - tail - users * userBytes : 0;
+    const uint64_t rest = corpus.recordBytes > users * userBytes ? corpus.recordBytes - users * userBytes : 0;
     for (std::size_t i = 0; i < yearly; ++i) {
       archive.Add("Data\\Kiroku\\ZrKiroku" + std::to_string(2010 + i) + ".wf6",
                   RecordDatabase(100 + i, static_cast<std::size_t>(rest / yearly + 1)), mtime - 86400 * 30);
@@ -257,6 +306,13 @@ int main(int argc, char** argv) {
       char name[64];
       std::snprintf(name, sizeof name, "%06zu.wf6", i + 1);
       archive.Add(std::string("Data\\利用者\\") + name, shapes[i % shapes.size()], mtime - 3600 * (i % 500));
+    }
+    for (std::size_t i = 0; i < attachments; ++i) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%06zu.pdf", i + 1);
+      archive.Add(std::string("Data\\添付\\") + name,
+                  Attachment(5000 + i, static_cast<std::size_t>(corpus.attachmentBytes / attachments)),
+                  mtime - 600 * (i % 700), lw::Method::Lh0);
     }
     archive.Add("Data\\ZrXXComn.wf6", common, mtime);
     archive.Add("Work\\ZrBunsyo.wf6", bunsyo, mtime);

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The whole program on a large realistic backup (2,100 members, 343 MB
-# uncompressed, -lh5-, the common database and both templates last), driven
-# with the keyboard under Xvfb. Reports per run and as medians:
+# The whole program on large realistic backups, driven with the keyboard under
+# Xvfb: the generated corpora of zr-bench-backup (records: 2,100 members that
+# pack 7:1; dense: 2,000 members that pack 2:1; scale: 10,000 members, 1.5 GB
+# in the archive, 30 MB templates), the common database and both templates
+# last; or the one backup BENCH_ARCHIVE names (its common database and both
+# templates must be there). Reports per run and as medians, for each backup:
 #   shown    launch to the window's first paint on screen
 #   restore  the confirmation's OK to the completion message (check + restore)
 #   bsdtar   the same three members extracted by bsdtar, then `sync FILE...`
 #   lhasa    the same with lhasa
-#   peak     maximum resident set of the program (GNU time; the Jet reader
-#            child is a fork and counts as its own process, see the README)
+#   peak     maximum resident set of the program (GNU time)
 # The program's moments come from its ZR_TIMING=1 trace on stderr.
 #
-# Usage: bench/app/run.sh [RUNS]   (default 5; the first run warms the cache too)
+# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale"] bench/app/run.sh [RUNS]
+#        (default 5 runs; the first run warms the cache too)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-5}
@@ -25,19 +28,37 @@ done
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZR_BUILD_TESTS=OFF >/dev/null
 mkdir -p "$build"
-cmake --build "$build" -j 2 --target ZrBunsyoRes zr-bench-backup >"$build/bench-build.log" 2>&1 || {
+cmake --build "$build" -j 2 --target ZrBunsyoRes zr-bench-backup zr-make-demo-suite >"$build/bench-build.log" 2>&1 || {
   cat "$build/bench-build.log" >&2
   exit 1
 }
 
 work="$PWD/$build/bench-app"
-home="$work/home"
-archive="$home/backup/ZrDataBK/ZrBackup_20250301.lzh"
 members=(Data/ZrXXComn.wf6 Work/ZrBunsyo.wf6 Work/ZrTuBun.wf6)
-if [ ! -f "$archive" ] || [ bench/app/MakeBenchBackup.cpp -nt "$archive" ]; then
-  rm -rf "$home"
-  "$build/zr-bench-backup" "$home"
-fi
+
+# Sets home and archive for one backup: a generated corpus, made once, or the
+# given file in a demo suite home of its own.
+prepare() {
+  home="$work/$1/home"
+  archive="$home/backup/ZrDataBK/ZrBackup_20250301.lzh"
+  if [ "$1" = given ]; then
+    rm -rf "$home"
+    "$build/zr-make-demo-suite" "$home" >/dev/null
+    rm -f "$home"/backup/ZrDataBK/*
+    ln "$BENCH_ARCHIVE" "$archive" 2>/dev/null || cp "$BENCH_ARCHIVE" "$archive"
+    local listed
+    listed=$(bsdtar -tf "$archive" | tr '\\' /)
+    for m in "${members[@]}"; do
+      grep -qixF "$m" <<<"$listed" || {
+        echo "bench: $BENCH_ARCHIVE has no $m" >&2
+        exit 1
+      }
+    done
+  elif [ ! -f "$archive" ] || [ bench/app/MakeBenchBackup.cpp -nt "$archive" ]; then
+    rm -rf "$home"
+    "$build/zr-bench-backup" "$home" "$1"
+  fi
+}
 
 now() { date +%s.%N; }
 ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b - a) * 1000 }'; }
@@ -89,7 +110,7 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work
 xvfb_pid=$!
 display_ready() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
 wait_for "X server" display_ready
-export DISPLAY=":$(head -n 1 "$work/display")" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 AOBANAVI_HOME="$home"
+export DISPLAY=":$(head -n 1 "$work/display")" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
 unset WAYLAND_DISPLAY
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
@@ -194,25 +215,42 @@ run_extractor() {
   ms "$start" "$end"
 }
 
-printf '%s\n' "archive: $(lha v "$archive" | tail -n 1 | awk '{ printf "%s members, %.1f MB uncompressed, %.1f MB packed", $2, $5 / 1e6, $4 / 1e6 }')"
-printf '%s\n' "wanted (last): $(lha v "$archive" | grep -E 'ZrXXComn|ZrBunsyo|ZrTuBun' | awk '{ printf "%s %.2f MB  ", $NF, $3 / 1e6 }')"
-printf '%-5s %10s %12s %11s %10s %12s %12s\n' run shown_ms restore_ms bsdtar_ms lhasa_ms peak_KiB own_hwm_KiB
-: >"$work/results"
-for run in $(seq 1 "$runs"); do
-  run_program
-  bsdtar_ms=$(run_extractor bsdtar)
-  lhasa_ms=$(run_extractor lhasa)
-  printf '%-5s %10s %12s %11s %10s %12s %12s\n' "$run" "$shown_ms" "$restore_ms" "$bsdtar_ms" "$lhasa_ms" \
-    "$peak_kib" "$own_hwm"
-  echo "$shown_ms $restore_ms $bsdtar_ms $lhasa_ms $peak_kib $own_hwm" >>"$work/results"
-done
+bench_case() {
+  prepare "$1"
+  export AOBANAVI_HOME="$home"
+  echo "== $1"
+  printf '%s\n' "archive: $(lha v "$archive" | tail -n 1 | awk '{ printf "%s members, %.1f MB uncompressed, %.1f MB packed", $2, $5 / 1e6, $4 / 1e6 }')"
+  printf '%s\n' "wanted: $(lha v "$archive" | grep -iE 'ZrXXComn|ZrBunsyo|ZrTuBun' | awk '{ printf "%s %.2f MB  ", $NF, $3 / 1e6 }')"
+  printf '%-5s %10s %12s %11s %10s %12s %12s\n' run shown_ms restore_ms bsdtar_ms lhasa_ms peak_KiB own_hwm_KiB
+  : >"$work/results"
+  for run in $(seq 1 "$runs"); do
+    run_program
+    bsdtar_ms=$(run_extractor bsdtar)
+    lhasa_ms=$(run_extractor lhasa)
+    printf '%-5s %10s %12s %11s %10s %12s %12s\n' "$run" "$shown_ms" "$restore_ms" "$bsdtar_ms" "$lhasa_ms" \
+      "$peak_kib" "$own_hwm"
+    echo "$shown_ms $restore_ms $bsdtar_ms $lhasa_ms $peak_kib $own_hwm" >>"$work/results"
+  done
 
-col() { awk -v c="$1" '{ print $c }' "$work/results" | median; }
-shown=$(col 1) restore=$(col 2) bsdtar=$(col 3) lhasa=$(col 4) peak=$(col 5) own=$(col 6)
-printf '%-5s %10s %12s %11s %10s %12s %12s\n' median "$shown" "$restore" "$bsdtar" "$lhasa" "$peak" "$own"
-awk -v s="$shown" -v r="$restore" -v b="$bsdtar" -v l="$lhasa" -v p="$peak" 'BEGIN {
-  printf "check+restore / bsdtar+sync = %.2f (target <= 1.3)\n", r / b
-  printf "check+restore / lhasa+sync  = %.2f\n", r / l
-  printf "peak memory = %.1f MiB (target < 64)\n", p / 1024
-  printf "window shown = %.0f ms (target < 500)\n", s
-}'
+  col() { awk -v c="$1" '{ print $c }' "$work/results" | median; }
+  local shown restore bsdtar lhasa peak own
+  shown=$(col 1) restore=$(col 2) bsdtar=$(col 3) lhasa=$(col 4) peak=$(col 5) own=$(col 6)
+  printf '%-5s %10s %12s %11s %10s %12s %12s\n' median "$shown" "$restore" "$bsdtar" "$lhasa" "$peak" "$own"
+  awk -v s="$shown" -v r="$restore" -v b="$bsdtar" -v l="$lhasa" -v p="$peak" 'BEGIN {
+    printf "check+restore / bsdtar+sync = %.2f (target <= 1.1)\n", r / b
+    printf "check+restore / lhasa+sync  = %.2f\n", r / l
+    printf "peak memory = %.1f MiB (target <= 40)\n", p / 1024
+    printf "window shown = %.0f ms (target <= 100)\n", s
+  }'
+}
+
+if [ -n "${BENCH_ARCHIVE:-}" ]; then
+  [ -f "$BENCH_ARCHIVE" ] || {
+    echo "bench: $BENCH_ARCHIVE is not a file" >&2
+    exit 1
+  }
+  BENCH_ARCHIVE=$(realpath "$BENCH_ARCHIVE")
+  bench_case given
+else
+  for corpus in ${BENCH_CORPORA:-records dense scale}; do bench_case "$corpus"; done
+fi
