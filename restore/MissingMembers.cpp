@@ -14,7 +14,10 @@ rt::RuntimeError MissingMembersError(const std::string& archivePath, const std::
   }
   std::string names;
   const auto& listed = missing.empty() ? requested : missing;
-  for (const auto& name : listed) names += (names.empty() ? "" : "、") + name;
+  for (const auto& name : listed) {
+    if (!names.empty()) names += "、";
+    names += name;
+  }
   std::string description = "バックアップファイルに雛形データ（" + names + "）がありません。";
   if (missing.empty()) description += "（" + std::to_string(missingCount) + " 件が見つかりません）";
   description += "データは復旧しませんでした。(" + archivePath + ")";

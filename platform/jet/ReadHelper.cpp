@@ -41,7 +41,10 @@ std::vector<std::filesystem::path> PlacesToLook() {
 
 std::string Listed(const std::vector<std::filesystem::path>& places) {
   std::string text;
-  for (const auto& place : places) text += (text.empty() ? "" : "、") + place.string();
+  for (const auto& place : places) {
+    if (!text.empty()) text += "、";
+    text += place.string();
+  }
   return text;
 }
 

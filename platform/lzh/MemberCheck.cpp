@@ -27,7 +27,10 @@ std::vector<MemberCheck> CheckEveryMember(const std::string& archivePath) {
     if (!member.regular) continue;
     std::string name;
     if (member.name) {
-      for (const std::string& part : *member.name) name += (name.empty() ? "" : "\\") + part;
+      for (const std::string& part : *member.name) {
+        if (!name.empty()) name += '\\';
+        name += part;
+      }
     } else {
       name = "(名前を読めないメンバー)";
     }
