@@ -10,4 +10,11 @@ namespace zr::window {
 // "ZrBunsyoRes: 実行時エラー <number>: <description>".
 std::string UnhandledErrorReport(const rt::RuntimeError& error);
 
+// Reports an error that ends the program outside the error trap, as the
+// run-time does: the line above on stderr, then a message box titled
+// "ZrBunsyoRes" with the stop icon and OK, so that a program started from
+// the desktop does not simply vanish. Never throws; when no box can be
+// shown, the line is the whole report.
+void ReportUnhandledError(const rt::RuntimeError& error);
+
 }  // namespace zr::window

@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -108,9 +107,8 @@ void Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (...) {
-    const std::string report = UnhandledErrorReport(rt::CurrentError());
-    std::fprintf(stderr, "%s\n", report.c_str());
-    rt::EndProgram();
+    ReportUnhandledError(rt::CurrentError());
+    rt::EndProgram(1);
   }
 }
 

@@ -32,7 +32,8 @@ bool MatchesFilePattern(std::string_view name, std::string_view pattern);
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern);
 
 // The run-time error for a failed operation on a folder, named in the
-// description.
+// description. Where it differs from ErrorFromErrno, and why, is said at the
+// one errno table (ErrnoTable.cpp).
 RuntimeError FolderError(int errnum, const std::string& folder);
 
 }  // namespace zr::rt

@@ -37,14 +37,14 @@ int MsgBox(const std::string& text, int style, const std::string& title) {
   return hooks.messageBox(text, style, title);
 }
 
-void EndProgram() {
+void EndProgram(int status) {
   auto hooks = Current();
   if (hooks.endProgram) {
-    hooks.endProgram();
+    hooks.endProgram(status);
     return;
   }
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(status);
 }
 
 void SetMousePointer(int code) {

@@ -36,7 +36,7 @@ inline constexpr int Hourglass = 11;
 }  // namespace pointer
 
 using MessageBoxFn = std::function<int(const std::string& text, int style, const std::string& title)>;
-using EndProgramFn = std::function<void()>;
+using EndProgramFn = std::function<void(int status)>;
 using MousePointerFn = std::function<void(int code)>;
 using DoEventsFn = std::function<void()>;
 // Blocks until `done` answers true, keeping whatever must stay alive (paint,
@@ -59,8 +59,9 @@ InteractionHooks InstallInteraction(InteractionHooks hooks);
 // message box this is a run-time error rather than a silent answer.
 int MsgBox(const std::string& text, int style, const std::string& title);
 
-// Ends the program at once: no further handler runs.
-void EndProgram();
+// Ends the program at once with the given exit status: no further handler
+// runs.
+void EndProgram(int status = 0);
 
 void SetMousePointer(int code);
 int MousePointer();

@@ -47,7 +47,7 @@ class RuntimeError : public std::exception {
 RuntimeError CurrentError();
 
 // Maps an errno value from a file operation to a run-time error whose
-// description names what was being done.
+// description names what was being done (ErrnoTable.cpp).
 RuntimeError ErrorFromErrno(int errnum, const std::string& what);
 
 }  // namespace zr::rt

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/runtime/RuntimeError.h"
+#include "tests/support/ErrorOf.h"
 #include "tools/jetwriter/JetWriter.h"
 
 namespace zr::jet::test {
@@ -25,16 +26,7 @@ inline writer::Database CommonDatabase(const std::vector<std::pair<writer::Cell,
   return db;
 }
 
-// The run-time error number `action` throws; 0 when it throws none.
-inline int32_t ErrorOf(const std::function<void()>& action, std::string* description = nullptr) {
-  try {
-    action();
-  } catch (const rt::RuntimeError& e) {
-    if (description) *description = e.description();
-    return e.number();
-  }
-  return 0;
-}
+using ::zr::test::ErrorOf;
 
 inline std::filesystem::path RealFixture(const std::string& name) {
   return std::filesystem::path(ZR_THIRD_PARTY_DATA) / "jet-real" / name;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "tests/support/ErrorOf.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WithoutFileAccessOverride.h"
 
@@ -14,14 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
-int32_t ErrorNumberOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RuntimeError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 TEST(FolderExistsTest, AnswersForFoldersFilesAndNothing) {
   test::TempDir dir;
@@ -103,13 +97,13 @@ TEST(ListFilesTest, FoldersThatCannotBeListedAreErrors) {
   fs::create_directory(dir.path() / "locked");
   ASSERT_EQ(chmod((dir.path() / "locked").c_str(), 0), 0);
 
-  EXPECT_EQ(ErrorNumberOf([&] { ListFiles(dir.folder() + "missing/", "*.lzh"); }), err::PathNotFound);
-  EXPECT_EQ(ErrorNumberOf([&] { ListFiles(dir.folder() + "file.lzh/", "*.lzh"); }), err::PathNotFound);
-  EXPECT_EQ(ErrorNumberOf([&] { ListFiles("", "*.lzh"); }), err::PathNotFound);
+  EXPECT_EQ(ErrorOf([&] { ListFiles(dir.folder() + "missing/", "*.lzh"); }), err::PathNotFound);
+  EXPECT_EQ(ErrorOf([&] { ListFiles(dir.folder() + "file.lzh/", "*.lzh"); }), err::PathNotFound);
+  EXPECT_EQ(ErrorOf([&] { ListFiles("", "*.lzh"); }), err::PathNotFound);
 
   test::WithoutFileAccessOverride unprivileged;
   ASSERT_TRUE(unprivileged.Refuses(dir.folder() + "locked")) << "this process reads every folder";
-  EXPECT_EQ(ErrorNumberOf([&] { ListFiles(dir.folder() + "locked/", "*.lzh"); }), err::PermissionDenied);
+  EXPECT_EQ(ErrorOf([&] { ListFiles(dir.folder() + "locked/", "*.lzh"); }), err::PermissionDenied);
 }
 
 TEST(FolderErrorTest, DeviceFailuresAreDeviceUnavailable) {

@@ -126,7 +126,7 @@ TEST_F(ErrTrapTest, FailingFirstDialogFallsToTheSecondLevel) {
     return mb::AnswerOk;
   };
   int ended = 0;
-  hooks.endProgram = [&] { ++ended; };
+  hooks.endProgram = [&](int) { ++ended; };
   auto previous = rt::InstallInteraction(hooks);
   Trap("53", "d", "Form_Load");
   rt::InstallInteraction(previous);

@@ -9,7 +9,10 @@ ScriptedInteraction::ScriptedInteraction() {
   hooks.messageBox = [this](const std::string& text, int style, const std::string& title) {
     return Show(text, style, title);
   };
-  hooks.endProgram = [this] { ++endCount_; };
+  hooks.endProgram = [this](int status) {
+    ++endCount_;
+    lastEndStatus_ = status;
+  };
   hooks.setMousePointer = [this](int code) { pointerCodes_.push_back(code); };
   hooks.doEvents = [this] { ++doEventsCount_; };
   previous_ = rt::InstallInteraction(std::move(hooks));

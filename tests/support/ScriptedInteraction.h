@@ -33,6 +33,7 @@ class ScriptedInteraction {
 
   const std::vector<MessageBoxCall>& boxes() const { return boxes_; }
   int endCount() const { return endCount_; }
+  int lastEndStatus() const { return lastEndStatus_; }
   int doEventsCount() const { return doEventsCount_; }
   const std::vector<int>& pointerCodes() const { return pointerCodes_; }
   bool allAnswersUsed() const { return answers_.empty(); }
@@ -44,6 +45,7 @@ class ScriptedInteraction {
   std::vector<MessageBoxCall> boxes_;
   std::vector<int> pointerCodes_;
   int endCount_ = 0;
+  int lastEndStatus_ = -1;
   int doEventsCount_ = 0;
   rt::InteractionHooks previous_;
 };

@@ -9,6 +9,7 @@
 
 #include "platform/runtime/RuntimeError.h"
 #include "tests/support/CurrentDirectoryScope.h"
+#include "tests/support/ErrorOf.h"
 #include "tests/support/ListEntries.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WithoutFileAccessOverride.h"
@@ -35,12 +36,7 @@ class FileListBoxTest : public ::testing::Test {
   }
 
   int32_t ErrorOfSetPath(FileListBox& list, const std::string& folder) {
-    try {
-      list.SetPath(folder);
-    } catch (const rt::RuntimeError& e) {
-      return e.number();
-    }
-    return 0;
+    return test::ErrorOf([&] { list.SetPath(folder); });
   }
 
   test::TempDir dir;

@@ -71,26 +71,35 @@ TEST_F(HostTest, ExitClosesTheWindowWithoutAQuestion) {
   EXPECT_TRUE(ui.boxes().empty());
 }
 
-TEST(UnhandledErrorTest, AnErrorEscapingAHandlerEndsTheProgramWithAPlainReport) {
+TEST(UnhandledErrorTest, AnErrorEscapingAHandlerEndsTheProgramWithAPlainReportAndABox) {
   EXPECT_EQ(UnhandledErrorReport(rt::RuntimeError(-5, "説明")), "ZrBunsyoRes: 実行時エラー -5: 説明");
 
   test::FakeSuiteScope suite;
-  int ended = 0;
-  // No message box to show the device message with: the Search's own
-  // handler fails, and nothing may unwind into Qt.
+  std::vector<test::MessageBoxCall> boxes;
+  int endStatus = -1;
+  // The device message cannot be shown: the Search's own handler fails, and
+  // nothing may unwind into Qt.
   rt::InteractionHooks hooks;
-  hooks.endProgram = [&ended] { ++ended; };
+  hooks.messageBox = [&boxes](const std::string& text, int style, const std::string& title) {
+    boxes.push_back({text, style, title});
+    if (boxes.size() == 1) throw rt::RuntimeError(51, "表示できません。");
+    return rt::mb::AnswerOk;
+  };
+  hooks.endProgram = [&endStatus](int status) { endStatus = status; };
   const auto previous = rt::InstallInteraction(hooks);
   {
     frmRecov window;
     window.sspPath().SetCaption(" /nonexistent/");
     testing::internal::CaptureStderr();
     window.findChild<QPushButton*>("cmdSearch")->click();
-    const std::string report = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ended, 1);
-    EXPECT_EQ(report.rfind("ZrBunsyoRes: 実行時エラー 51: ", 0), 0u) << report;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZrBunsyoRes: 実行時エラー 51: 表示できません。\n");
   }
   rt::InstallInteraction(previous);
+  EXPECT_EQ(endStatus, 1);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, "実行時エラー '51':\r\n\r\n表示できません。");
+  EXPECT_EQ(boxes[1].style, rt::mb::Critical | rt::mb::OkOnly);
+  EXPECT_EQ(boxes[1].title, "ZrBunsyoRes");
 }
 
 }  // namespace
