@@ -53,13 +53,19 @@ void PutBack(const HistoryEntry& entry, const std::string& dataFolder) {
   rt::UniqueFd folder(open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.valid()) throw rt::ErrorFromErrno(errno, "データフォルダを開けません: " + dataFolder);
   lzh::Replacement replacement(folder.get(), dataFolder, false);
+  int kept = 0;
   for (const std::string& file : kTemplateFiles) {
     const fs::path saved = entry.folder / file;
     if (!fs::exists(saved)) continue;
+    ++kept;
     const std::size_t index = replacement.Add(lzh::SplitRequestedName(file), file);
     rt::UniqueFd copy = replacement.Stage(index);
     CopyInto(saved, copy.get(), replacement.Shown(index));
     replacement.Finish(index, std::move(copy));
+  }
+  // The restore it records found no templates to keep: there is nothing to go back to.
+  if (kept == 0) {
+    throw rt::RuntimeError(rt::err::FileNotFound, "この履歴には戻せる雛形がありません: " + entry.folder.string());
   }
   replacement.Commit();
 }

@@ -7,6 +7,7 @@
 #include "restore/TemplateRestore.h"
 #include "tests/restore/RealSuite.h"
 #include "tests/restore/RestoreFixture.h"
+#include "tests/support/SuiteHomeScope.h"
 #include "tools/demo/DemoBackups.h"
 #include "tools/lzhwriter/LzhWriter.h"
 
@@ -32,11 +33,11 @@ TEST(CommandLineTest, OneCommandWithItsOwnArguments) {
 
 class CommandsTest : public ::testing::Test {
  protected:
-  int Run(const Request& request, const std::string& input = "", bool terminal = false) {
+  int Run(const Request& request, const std::string& input = "", bool terminal = false, bool display = false) {
     in.str(input);
     out.str("");
     err.str("");
-    Console console{in, out, err, terminal, false};
+    Console console{in, out, err, terminal, display};
     return RunCommand(request, console);
   }
   Request Verify(std::vector<std::string> paths) {
@@ -140,9 +141,28 @@ TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
   EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 3);
   EXPECT_NE(listed.find("\t元に戻す\t"), std::string::npos);
 
+  // From the desktop: the confirmation box, then the result box.
+  ui.Answer(rt::mb::AnswerCancel);
+  EXPECT_EQ(Run(Undo(false), "", false, true), kExitFailed);
+  ui.Answer(rt::mb::AnswerOk);
+  ui.Answer(rt::mb::AnswerOk);
+  EXPECT_EQ(Run(Undo(false), "", false, true), kExitOk);
+  ASSERT_GE(ui.boxes().size(), 2u);
+  EXPECT_EQ(ui.boxes().back().style, rt::mb::Information | rt::mb::OkOnly);
+  EXPECT_EQ(ui.boxes()[ui.boxes().size() - 2].style, rt::mb::Exclamation | rt::mb::OkCancel);
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
+
+  {
+    // Another suite program running keeps the undo away, as it keeps the window away.
+    test::LockHolder other({"ZrAssessment"});
+    ui.Answer(rt::mb::AnswerOk);
+    EXPECT_EQ(Run(Undo(true)), kExitFailed);
+    EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
+  }
+
   suite.Settings("10.0.1", suite.data().string());
   EXPECT_EQ(Run(Undo(true)), kExitFailed);
-  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), restored);
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
 }
 
 }  // namespace
