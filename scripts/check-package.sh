@@ -13,7 +13,7 @@ mkdir -p "$out/src"
 
 # The tracked files, uncommitted changes included: what a clean clone of
 # this state would hold. dpkg-buildpackage writes its results beside src/.
-tree=$(git stash create)
+tree=$(git -c user.name=check-package -c user.email=check-package@localhost stash create)
 git archive "${tree:-HEAD}" | tar -x -C "$out/src"
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
