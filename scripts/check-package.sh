@@ -13,7 +13,7 @@ mkdir -p "$out/src"
 
 # The tracked files, uncommitted changes included: what a clean clone of
 # this state would hold. dpkg-buildpackage writes its results beside src/.
-tree=$(git stash create)
+tree=$(git -c user.name=check-package -c user.email=check-package@localhost stash create)
 git archive "${tree:-HEAD}" | tar -x -C "$out/src"
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
@@ -40,27 +40,35 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
-run() { QT_QPA_PLATFORM=offscreen AOBANAVI_HOME=$out/home timeout 20 "$program" "$@" 2>&1; }
+# Standard output is what is checked; what the program says on standard
+# error is kept in stderr.log.
+run() { QT_QPA_PLATFORM=offscreen AOBANAVI_HOME=$out/home timeout 20 "$program" "$@" 2>>"$out/stderr.log"; }
 
-shown=$(run --version) || true
+shown=$(run --version) || fail "--version ended with status $?"
 [ "$shown" = "ZrBunsyoRes 10.00.0001" ] || fail "--version printed '$shown'"
 
 # --verify reads the backup's common database through the helper.
 "$build/zr-make-demo-suite" "$out/home" >/dev/null
 archive=$(find "$out/home" -name ZrBackup_20241101.lzh | head -n 1)
 [ -n "$archive" ] || fail "the demo maker made no ZrBackup_20241101.lzh"
-report=$(run --verify "$archive") || true
+report=$(run --verify "$archive") || fail "--verify with the installed helper ended with status $?"
 case "$report" in
   OK$'\t'*$'\t'9.2.0*) ;;
   *) fail "--verify with the installed helper printed '$report'" ;;
 esac
 mv "$helper" "$helper.away"
-report=$(run --verify "$archive") || true
+status=0
+report=$(run --verify "$archive") || status=$?
 mv "$helper.away" "$helper"
+[ "$status" -eq 1 ] || fail "--verify without the helper ended with status $status, not 1"
 case "$report" in
   NG$'\t'*zr-jet-read*) ;;
   *) fail "--verify without the helper printed '$report', not an NG naming zr-jet-read" ;;
 esac
 
-[ "$failures" -eq 0 ] || exit 1
+if [ "$failures" -ne 0 ]; then
+  echo "the program's standard error ($out/stderr.log):" >&2
+  tail -n 20 "$out/stderr.log" >&2
+  exit 1
+fi
 echo "the packaged program starts and reads a backup through its packaged helper"

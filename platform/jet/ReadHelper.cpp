@@ -36,7 +36,11 @@ std::filesystem::path ProgramFolder() {
 
 std::vector<std::filesystem::path> PlacesToLook() {
   if (const char* chosen = std::getenv(kHelperOverride); chosen != nullptr && *chosen != '\0') return {chosen};
-  return HelperCandidates(ProgramFolder());
+  // Without the program's own folder there is nowhere safe to look: never
+  // the current folder.
+  const auto folder = ProgramFolder();
+  if (folder.empty()) return {};
+  return HelperCandidates(folder);
 }
 
 std::string Listed(const std::vector<std::filesystem::path>& places) {
@@ -54,8 +58,9 @@ std::filesystem::path FindHelper() {
     struct stat info {};
     if (stat(place.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return place;
   }
+  const std::string where = places.empty() ? "実行中のプログラムの場所が分かりません" : "探した場所: " + Listed(places);
   throw rt::RuntimeError(err::FileNotFound, std::string("データベースを読み取る補助プログラム ") + kHelperName +
-                                                " が見つかりません。(探した場所: " + Listed(places) + ")");
+                                                " が見つかりません。(" + where + ")");
 }
 
 rt::RuntimeError CannotStart(const std::filesystem::path& helper, int error) {
