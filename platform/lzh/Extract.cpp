@@ -131,7 +131,7 @@ class Extraction {
       index = IndexOf(archiveFd.get(), st, archive_, fresh);
       missing = FindAll(targets_, *index);
     }
-    if (missing > 0) return missing;
+    if (missing > 0 || targets_.empty()) return missing;
 
     Replacement replacement(destinationFd.get(), destination_, options_.ownerOnly);
     std::vector<rt::UniqueFd> copies;
