@@ -2,7 +2,6 @@
 #include "platform/lzh/Extract.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -118,9 +117,7 @@ class Extraction {
       }
       throw rt::ErrorFromErrno(errno, "展開先のフォルダーを開けません: " + destination_);
     }
-    // Another extraction into this folder finishes first; a file system
-    // without locks leaves the order to the suite's run lock.
-    Ops().Flock(destinationFd.get(), LOCK_EX);
+    LockFolder(destinationFd.get(), destination_);
     RecoverIn(destinationFd.get(), destination_);
 
     bool fresh = false;
