@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <exception>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "platform/lzh/ArchiveIndex.h"
