@@ -53,7 +53,10 @@ std::optional<std::string> Unescape(std::string_view text) {
 
 std::string JoinEscaped(const PathParts& parts) {
   std::string s;
-  for (const std::string& p : parts) s += (s.empty() ? "" : "/") + Escape(p);
+  for (const std::string& p : parts) {
+    if (!s.empty()) s += '/';
+    s += Escape(p);
+  }
   return s;
 }
 
