@@ -2,7 +2,6 @@
 #include "platform/lzh/Extract.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cerrno>
 #include <exception>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "platform/lzh/ArchiveIndex.h"
@@ -118,9 +118,7 @@ class Extraction {
       }
       throw rt::ErrorFromErrno(errno, "展開先のフォルダーを開けません: " + destination_);
     }
-    // Another extraction into this folder finishes first; a file system
-    // without locks leaves the order to the suite's run lock.
-    Ops().Flock(destinationFd.get(), LOCK_EX);
+    LockFolder(destinationFd.get(), destination_);
     RecoverIn(destinationFd.get(), destination_);
 
     bool fresh = false;
@@ -131,7 +129,7 @@ class Extraction {
       index = IndexOf(archiveFd.get(), st, archive_, fresh);
       missing = FindAll(targets_, *index);
     }
-    if (missing > 0) return missing;
+    if (missing > 0 || targets_.empty()) return missing;
 
     Replacement replacement(destinationFd.get(), destination_, options_.ownerOnly);
     std::vector<rt::UniqueFd> copies;

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/lzh/Extract.h"
@@ -132,6 +134,20 @@ class RollBack {
 
 }  // namespace
 
+void LockFolder(int folderFd, const std::string& folder) {
+  // Polled rather than waited for: a lock someone else keeps on a shared
+  // folder (a temporary folder such as /tmp) must not hang the tool.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Ops().Flock(folderFd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return;
+    if (std::chrono::steady_clock::now() > giveUp) {
+      throw rt::RuntimeError(rt::err::PathFileAccess,
+                             "展開先のフォルダーを別の展開が使用しているため、展開できません。(" + folder + ")");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 void RecoverIn(int folderFd, const std::string& folder) {
   const std::vector<std::string> names = OurFiles(folderFd);
   std::set<std::string> keep;
@@ -182,8 +198,7 @@ void RecoverInterruptedReplacement(const std::string& folder) {
     if (errno == ENOENT || errno == ENOTDIR) return;  // nothing there to recover
     throw rt::ErrorFromErrno(errno, "フォルダーを開けません: " + folder);
   }
-  // Waits for an extraction into the same folder to end; without locks here, the run lock alone keeps order.
-  Ops().Flock(fd.get(), LOCK_EX);
+  LockFolder(fd.get(), folder);
   RecoverIn(fd.get(), folder);
 }
 

@@ -152,8 +152,13 @@ void Replacement::Commit() {
       item.staged.clear();
     }
   }
-  MakeBackups();
-  WriteRecord();
+  // One rename replaces one file atomically; backups and a record are what
+  // make several of them one change.
+  const auto finished = std::count_if(items_.begin(), items_.end(), [](const Item& i) { return i.finished; });
+  if (finished > 1) {
+    MakeBackups();
+    WriteRecord();
+  }
   PutInPlace();
 }
 
@@ -248,16 +253,18 @@ void Replacement::PutInPlace() {
   for (const Item& item : items_) {
     if (item.finished) flush(item.folderFd, Where(item.target));
   }
-  if (Ops().UnlinkAt(destinationFd_, record_.c_str(), 0) != 0) {
-    Roll(items_.size() - 1, errno,
-         "置き換えの記録を削除できないため、置き換えを取り消しました: " + InDestination(record_));
+  if (!record_.empty()) {
+    if (Ops().UnlinkAt(destinationFd_, record_.c_str(), 0) != 0) {
+      Roll(items_.size() - 1, errno,
+           "置き換えの記録を削除できないため、置き換えを取り消しました: " + InDestination(record_));
+    }
+    record_.clear();
+    if (Ops().Fsync(destinationFd_) != 0 && flushError == 0) {
+      flushError = errno;
+      flushWhere = destination_;
+    }
   }
-  record_.clear();
   committed_ = true;
-  if (Ops().Fsync(destinationFd_) != 0 && flushError == 0) {
-    flushError = errno;
-    flushWhere = destination_;
-  }
   for (Item& item : items_) {
     if (item.backupMade) Ops().UnlinkAt(destinationFd_, item.backup.c_str(), 0);
     item.backupMade = false;

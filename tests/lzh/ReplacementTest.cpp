@@ -13,6 +13,7 @@
 
 #include "platform/lzh/Extract.h"
 #include "platform/lzh/FileOps.h"
+#include "platform/lzh/IntentRecord.h"
 #include "platform/lzh/Replacement.h"
 #include "platform/runtime/RuntimeError.h"
 #include "tests/lzh/LzhTestSupport.h"
@@ -226,6 +227,27 @@ TEST(LzhReplacement, RecoveryRemovesOnlyNamesOfOurExactPattern) {
   for (const auto& name : others) EXPECT_TRUE(fs::exists(t.data / name)) << name;
   EXPECT_TRUE(fs::exists(t.data / "Work/.zrtmp-0123456789ab"));
   EXPECT_EQ("old", t.Pair());
+}
+
+TEST(LzhIntentRecord, OnlyAWholeRecordOfOurNamesInsideTheFolderIsBelieved) {
+  Intent intent;
+  intent.entries.push_back({{"Work", "Zr Bunsyo%.wf6"}, ".zrtmp-0123456789ab", ".zrold-0123456789ab"});
+  intent.entries.push_back({{"ZrTuBun.wf6"}, ".zrtmp-a0a0a0a0a0a0", ""});
+  intent.createdFolders.push_back({"Work"});
+  const std::string bytes = EncodeIntent(intent);
+  const auto back = DecodeIntent(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(intent.entries[0].target, back->entries[0].target);
+  EXPECT_EQ("", back->entries[1].backup);
+  EXPECT_EQ(intent.createdFolders, back->createdFolders);
+  for (std::size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_FALSE(DecodeIntent(bytes.substr(0, cut))) << cut;
+
+  for (const auto& [target, staged] :
+       {std::pair<PathParts, std::string>{{"..", "x"}, ".zrtmp-0123456789ab"}, {{"Work", "x"}, "ZrBunsyo.wf6"}}) {
+    Intent bad;
+    bad.entries.push_back({target, staged, ""});
+    EXPECT_FALSE(DecodeIntent(EncodeIntent(bad))) << staged;
+  }
 }
 
 }  // namespace
