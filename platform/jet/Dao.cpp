@@ -12,6 +12,7 @@
 #include "platform/jet/Query.h"
 #include "platform/jet/ReadHelper.h"
 #include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/UniqueFd.h"
 
 namespace zr::jet {
 namespace {
@@ -34,27 +35,11 @@ RuntimeError NotADatabase(const std::string& path) {
   return RuntimeError(err::JetUnrecognizedFormat, "データベース '" + path + "' は認識できない形式か、壊れています。");
 }
 
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() { Reset(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
 // The open file, held (and locked) until the database is closed, and the
 // helper that reads it: one for the database's whole life.
 struct DatabaseState {
   std::string path;
-  std::unique_ptr<FileHandle> file;
+  std::unique_ptr<rt::UniqueFd> file;
   std::unique_ptr<detail::ReadHelper> helper;
   bool open() const { return file != nullptr; }
   void Close() {
@@ -197,7 +182,7 @@ class WorkspaceImpl : public Workspace {
   std::unique_ptr<Database> OpenDatabase(const std::string& path, bool exclusive, bool /*readOnly*/,
                                          const std::string& connect) override {
     // Only reading is offered, so every open is a read-only one.
-    auto file = std::make_unique<FileHandle>(OpenFile(path));
+    auto file = std::make_unique<rt::UniqueFd>(OpenFile(path));
     const int fd = file->get();
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -5,6 +5,7 @@
 
 #include "platform/lzh/Crc16.h"
 #include "platform/lzh/OurNames.h"
+#include "platform/runtime/Text.h"
 
 namespace zr::lzh {
 namespace {
@@ -14,42 +15,9 @@ constexpr std::string_view kSeal = "end ";
 
 // Path parts may hold any byte but "/" and NUL; the record's own
 // separators (tab, line feed, "/") and "%" are written as %XX.
-std::string Escape(const std::string& part) {
-  std::string out;
-  for (unsigned char c : part) {
-    if (c <= 0x20 || c == '%' || c == '/' || c == 0x7F) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+bool KeptInRecord(unsigned char c, std::size_t /*at*/) { return !(c <= 0x20 || c == '%' || c == '/' || c == 0x7F); }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::optional<std::string> Unescape(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const int hi = HexDigit(text[i + 1]);
-    const int lo = HexDigit(text[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out += static_cast<char>(hi * 16 + lo);
-    i += 2;
-  }
-  return out;
-}
+std::string Escape(const std::string& part) { return rt::PercentEncode(part, KeptInRecord); }
 
 std::string JoinEscaped(const PathParts& parts) {
   std::string s;
@@ -64,7 +32,7 @@ std::optional<PathParts> SplitEscaped(std::string_view text) {
   PathParts parts;
   while (true) {
     const std::size_t slash = text.find('/');
-    auto part = Unescape(text.substr(0, slash));
+    auto part = rt::PercentDecode(text.substr(0, slash));
     // Only names inside the destination: no empty, "." or ".." parts.
     if (!part || part->empty() || *part == "." || *part == ".." || part->find('\0') != std::string::npos) {
       return std::nullopt;

@@ -203,4 +203,43 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char c, std::size_t at)) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (keep(c, i)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kDigits[c >> 4];
+      out += kDigits[c & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> PercentDecode(std::string_view text) {
+  auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    const int high = hex(text[i + 1]);
+    const int low = hex(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
 }  // namespace zr::rt

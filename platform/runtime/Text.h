@@ -49,4 +49,12 @@ std::string DecimalText(int32_t number);
 // True when `text` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// Writes every byte `keep` refuses (given the byte and its position) as "%XX",
+// upper-case hex: names that must survive as a file name or a record field.
+std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char c, std::size_t at));
+
+// The bytes behind the "%XX" escapes; nothing when an escape is cut short or
+// is not hex.
+std::optional<std::string> PercentDecode(std::string_view text);
+
 }  // namespace zr::rt

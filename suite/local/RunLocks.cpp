@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/Text.h"
 
 namespace zr::suite {
 namespace {
@@ -31,16 +32,12 @@ std::vector<HeldLock> heldLocks;
 std::vector<std::filesystem::path> requested;
 pid_t requestedBy = 0;
 
-bool IsSafe(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-         c == '.' || c == '(' || c == ')';
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+// Letters, digits and a few signs stand for themselves; a leading "." would
+// hide the file.
+bool KeptInFileName(unsigned char c, std::size_t at) {
+  const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '_' || c == '.' || c == '(' || c == ')';
+  return safe && !(at == 0 && c == '.');
 }
 
 struct flock WholeFile(short type) {
@@ -103,39 +100,14 @@ bool FlockHeld(int fd, const std::filesystem::path& lockFile) {
 }  // namespace
 
 std::string RunLockFileName(std::string_view programId) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string name;
-  for (std::size_t i = 0; i < programId.size(); ++i) {
-    const auto c = static_cast<unsigned char>(programId[i]);
-    if (IsSafe(c) && !(i == 0 && c == '.')) {
-      name += static_cast<char>(c);
-    } else {
-      name += '%';
-      name += kDigits[c >> 4];
-      name += kDigits[c & 0x0F];
-    }
-  }
-  return name + ".lock";
+  return rt::PercentEncode(programId, KeptInFileName) + ".lock";
 }
 
 std::optional<std::string> ProgramIdFromRunLockFileName(std::string_view fileName) {
   constexpr std::string_view kSuffix = ".lock";
   if (!fileName.ends_with(kSuffix) || fileName.size() == kSuffix.size()) return std::nullopt;
   fileName.remove_suffix(kSuffix.size());
-  std::string id;
-  for (std::size_t i = 0; i < fileName.size(); ++i) {
-    if (fileName[i] != '%') {
-      id += fileName[i];
-      continue;
-    }
-    if (i + 2 >= fileName.size()) return std::nullopt;
-    const int high = HexValue(fileName[i + 1]);
-    const int low = HexValue(fileName[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    id += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return id;
+  return rt::PercentDecode(fileName);
 }
 
 bool AcquireRunLock(const std::filesystem::path& lockFile) {

@@ -13,6 +13,7 @@
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/RuntimeError.h"
 #include "tests/lzh/LzhTestSupport.h"
+#include "tests/support/ErrorOf.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WithoutFileAccessOverride.h"
 #include "tools/lzhwriter/LzhWriter.h"
@@ -29,22 +30,10 @@ const std::string kComn = "Data\\ZrXXComn.wf6";
 const std::string kBunsyo = "Work\\ZrBunsyo.wf6";
 const std::string kTuBun = "Work\\ZrTuBun.wf6";
 
-int ErrorNumberOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const rt::RuntimeError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 std::string ErrorTextOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const rt::RuntimeError& e) {
-    return e.description();
-  }
-  return "";
+  std::string text;
+  zr::test::ErrorOf(call, &text);
+  return text;
 }
 
 // The three fixture members, written by our own writer.
@@ -337,8 +326,9 @@ TEST(LzhExtract, SymlinkPlantedAtTheTemporaryPathIsNeverFollowed) {
 TEST(LzhExtract, AFolderWhereTheTargetShouldBeIsAnErrorNotAReplacement) {
   TempDir dir;
   fs::create_directories(dir.path() / "ZrXXComn.wf6/inside");
-  EXPECT_EQ(rt::err::PathFileAccess,
-            ErrorNumberOf([&] { ExtractMembers(FixturePath("lh5_h0.lzh"), dir.folder(), Mode::BareName, {kComn}); }));
+  EXPECT_EQ(rt::err::PathFileAccess, zr::test::ErrorOf([&] {
+              ExtractMembers(FixturePath("lh5_h0.lzh"), dir.folder(), Mode::BareName, {kComn});
+            }));
   EXPECT_TRUE(fs::is_directory(dir.path() / "ZrXXComn.wf6/inside"));
   EXPECT_TRUE(Leftovers(dir.path()).empty());
 }
@@ -354,16 +344,16 @@ TEST(LzhArguments, BadRequestsAndDestinationsAreRuntimeErrorsWritingNothing) {
   };
   for (const auto& list : badLists) {
     EXPECT_EQ(rt::err::InvalidProcedureCall,
-              ErrorNumberOf([&] { ExtractMembers(archive, dir.folder(), Mode::KeepFolders, list); }))
+              zr::test::ErrorOf([&] { ExtractMembers(archive, dir.folder(), Mode::KeepFolders, list); }))
         << list.back();
   }
   // Two members that would land on one file in mode 1.
-  EXPECT_EQ(rt::err::InvalidProcedureCall, ErrorNumberOf([&] {
+  EXPECT_EQ(rt::err::InvalidProcedureCall, zr::test::ErrorOf([&] {
               ExtractMembers(archive, dir.folder(), Mode::BareName, {"Data\\A.wf6", "Work\\a.WF6"});
             }));
   for (const std::string& destination : {std::string(), std::string("relative/dir")}) {
     EXPECT_EQ(rt::err::InvalidProcedureCall,
-              ErrorNumberOf([&] { ExtractMembers(archive, destination, Mode::BareName, {kComn}); }));
+              zr::test::ErrorOf([&] { ExtractMembers(archive, destination, Mode::BareName, {kComn}); }));
   }
   EXPECT_TRUE(Snapshot(dir.path()).empty());
 }
@@ -371,19 +361,19 @@ TEST(LzhArguments, BadRequestsAndDestinationsAreRuntimeErrorsWritingNothing) {
 TEST(LzhArguments, MissingDestinationAndMissingArchiveHaveTheirOwnNumbers) {
   TempDir dir;
   WriteFile(dir.path() / "file", "x");
-  EXPECT_EQ(rt::err::PathNotFound, ErrorNumberOf([&] {
+  EXPECT_EQ(rt::err::PathNotFound, zr::test::ErrorOf([&] {
               ExtractMembers(FixturePath("lh5_h2.lzh"), (dir.path() / "nowhere").string(), Mode::BareName, {kComn});
             }));
-  EXPECT_EQ(rt::err::PathNotFound, ErrorNumberOf([&] {
+  EXPECT_EQ(rt::err::PathNotFound, zr::test::ErrorOf([&] {
               ExtractMembers(FixturePath("lh5_h2.lzh"), (dir.path() / "file").string(), Mode::BareName, {kComn});
             }));
   const std::string missing = (dir.path() / "gone.lzh").string();
   const std::string text = ErrorTextOf([&] { ExtractMembers(missing, dir.folder(), Mode::BareName, {kComn}); });
   EXPECT_NE(std::string::npos, text.find(missing)) << "the description names the archive";
   EXPECT_EQ(rt::err::FileNotFound,
-            ErrorNumberOf([&] { ExtractMembers(missing, dir.folder(), Mode::BareName, {kComn}); }));
+            zr::test::ErrorOf([&] { ExtractMembers(missing, dir.folder(), Mode::BareName, {kComn}); }));
   EXPECT_EQ(rt::err::PathFileAccess,
-            ErrorNumberOf([&] { ExtractMembers(dir.path().string(), dir.folder(), Mode::BareName, {kComn}); }));
+            zr::test::ErrorOf([&] { ExtractMembers(dir.path().string(), dir.folder(), Mode::BareName, {kComn}); }));
 }
 
 TEST(LzhArguments, NotAnLzhFileIsABadFormat) {
@@ -395,8 +385,9 @@ TEST(LzhArguments, NotAnLzhFileIsABadFormat) {
     const std::string text =
         ErrorTextOf([&] { ExtractMembers(dir.path() / name, dir.path() / "out", Mode::BareName, {kComn}); });
     EXPECT_NE(std::string::npos, text.find(name)) << text;
-    EXPECT_EQ(rt::err::BadFileFormat,
-              ErrorNumberOf([&] { ExtractMembers(dir.path() / name, dir.path() / "out", Mode::BareName, {kComn}); }));
+    EXPECT_EQ(rt::err::BadFileFormat, zr::test::ErrorOf([&] {
+                ExtractMembers(dir.path() / name, dir.path() / "out", Mode::BareName, {kComn});
+              }));
   }
   EXPECT_TRUE(Snapshot(dir.path() / "out").empty());
 }
@@ -415,8 +406,8 @@ TEST(LzhArguments, PermissionDeniedOnTheArchiveOrTheDestinationIs70) {
   {
     zr::test::WithoutFileAccessOverride unprivileged;
     EXPECT_EQ(rt::err::PermissionDenied,
-              ErrorNumberOf([&] { ExtractMembers(archive, open, Mode::BareName, {kComn}); }));
-    EXPECT_EQ(rt::err::PermissionDenied, ErrorNumberOf([&] {
+              zr::test::ErrorOf([&] { ExtractMembers(archive, open, Mode::BareName, {kComn}); }));
+    EXPECT_EQ(rt::err::PermissionDenied, zr::test::ErrorOf([&] {
                 ExtractMembers(FixturePath("lh5_h1.lzh"), locked, Mode::KeepFolders, {kBunsyo, kTuBun});
               }));
   }
@@ -448,7 +439,7 @@ TEST(LzhWaiting, DecodesOnAWorkerWhileTheCallerWaitsAndRethrowsItsErrors) {
     EXPECT_EQ(1, ExtractMembersWaiting(FixturePath("jp_h2.lzh"), dir.folder(), Mode::BareName, {"Data\\none"}));
     const std::string missing = (dir.path() / "gone.lzh").string();
     EXPECT_EQ(rt::err::FileNotFound,
-              ErrorNumberOf([&] { ExtractMembersWaiting(missing, dir.folder(), Mode::BareName, {kComn}); }));
+              zr::test::ErrorOf([&] { ExtractMembersWaiting(missing, dir.folder(), Mode::BareName, {kComn}); }));
   }
   rt::InstallInteraction(previous);
   EXPECT_EQ(ReadFile(dir.path() / "表示.txt"), "x\n");
