@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/runtime/Interaction.h"
+#include "platform/runtime/Moments.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 #include "restore/History.h"
@@ -47,6 +48,7 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     notice->SetVisible(-1);
     notice->Refresh();
     rt::DoEvents();
+    rt::Moment("restore-notice-shown");
 
     auto services = suite::CreateSuiteServices();
     const std::string dataFolder = ReadDataFolder(*services);
@@ -61,17 +63,21 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
       if (const auto root = HistoryRoot()) {
         history.emplace(PendingHistoryEntry::Record(*root, dataFolder, archivePath, kRequiredSuiteVersion, false));
       }
+      rt::Moment("restore-history-recorded");
       int16_t missing = 0;
       services->ExtractArchive(form.hWnd(), archivePath, dataFolder, kKeepFoldersMode, members, missing);
       // The archive lacked a template: nothing was written, and saying
       // "completed" would be a lie.
       if (missing != 0) throw MissingMembersError(archivePath, members, missing);
+      rt::Moment("restore-extracted");
       if (history) history->Keep();
+      rt::Moment("restore-history-kept");
     }
 
     notice->SetVisible(0);
     notice->Refresh();
     notice.reset();
+    rt::Moment("restore-notice-gone");
 
     rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, suite::kSuiteName);
   } catch (...) {

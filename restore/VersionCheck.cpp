@@ -7,6 +7,7 @@
 
 #include "platform/jet/Dao.h"
 #include "platform/runtime/Interaction.h"
+#include "platform/runtime/Moments.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 #include "restore/CopyFile.h"
@@ -87,6 +88,7 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
       int16_t extracted = 0;
       services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, temporaryFolder, kBareNameMode, members,
                                extracted);
+      rt::Moment("check-extracted");
     }
 
     if (!OrdinaryFileExists(copyPath)) {
@@ -95,6 +97,7 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
     }
 
     const std::string dataVersion = ReadDataVersion(copyPath);
+    rt::Moment("check-read");
     if (IsAcceptedDataVersion(dataVersion)) {
       result = true;
     } else {
@@ -106,6 +109,7 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
   }
 
   if (!archiveName.empty()) DeleteCopyQuietly(copyPath);
+  rt::Moment("check-done");
   return result;
 }
 
