@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char* kNoticeText = "リストアしています．．．";
 constexpr const char* kCompleted = "雛形（文書選択編集）の復旧を完了しました。";
-constexpr int16_t kKeepFoldersMode = 0;
 
 }  // namespace
 
@@ -54,7 +53,7 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     const std::string dataFolder = ReadDataFolder(*services);
 
     if (!archiveName.empty()) {
-      std::vector<std::string> members{"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
+      std::vector<std::string> members = kTemplateMembers;
       const std::string archivePath = form.BkupPath() + archiveName;
       // The way back is on disk before anything is replaced; a restore that
       // does not happen takes its entry with it. The version check has just
@@ -84,6 +83,8 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     startup::TrapCurrentError("MSubRestoreSyori");
   }
 
+  // Whatever the version check began ahead and this restore did not take.
+  suite::DropExtractionAhead();
   try {
     form.SetEnabled(true);
   } catch (...) {

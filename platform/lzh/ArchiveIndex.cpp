@@ -22,6 +22,9 @@ struct Identity {
 };
 
 std::mutex mutex;
+// Held through a walk, so that an extraction begun ahead and the check's
+// own, started together, walk the archive once between them.
+std::mutex walking;
 Identity rememberedFor;
 std::shared_ptr<const MemberIndex> remembered;
 
@@ -29,6 +32,7 @@ std::shared_ptr<const MemberIndex> remembered;
 
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
   const Identity identity = Identity::Of(st);
+  std::lock_guard oneWalk(walking);
   {
     std::lock_guard lock(mutex);
     if (remembered && rememberedFor == identity) {

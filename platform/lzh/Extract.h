@@ -36,6 +36,20 @@ int ExtractMembers(const std::string& archivePath, const std::string& destinatio
 int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
                           const std::vector<std::string>& members, const ExtractOptions& options = {});
 
+// Begins the extraction that ExtractMembers with the same arguments will ask
+// for, on a thread of its own: the members are decoded and verified into
+// staged copies in the destination, and nothing is replaced. That call then
+// puts the copies in place, provided the archive's path still names the file
+// they came from; otherwise, and after any failure ahead, it extracts afresh.
+// Any other extraction into the same folder drops it first. One at a time:
+// a new one drops the last. A folder another extraction holds is left alone
+// (nothing is begun). Throws only for arguments no extraction would take.
+void ReadAheadMembers(const std::string& archivePath, const std::string& destination, Mode mode,
+                      const std::vector<std::string>& members, const ExtractOptions& options = {});
+
+// Ends the extraction begun ahead, if one is pending, and removes its copies.
+void DropReadAhead();
+
 // Finishes what an extraction into `folder` left when its process died: the
 // old files come back where a replacement was under way, and the temporary
 // files of our own naming go. Call it where the tool starts, for the folders
