@@ -34,6 +34,11 @@ std::vector<HistoryEntry> ListHistory(const std::filesystem::path& root);
 // An entry recorded ahead of a replacement. It is complete and on disk when
 // Record returns; unless Keep() is called, the destructor removes it again
 // (the replacement it was made for did not happen).
+// Removes the oldest entries beyond kHistoryKept, quietly: a leftover old
+// entry harms nobody. Removing an entry frees the files it alone still
+// holds, which takes a while for large templates.
+void PruneHistory(const std::filesystem::path& root) noexcept;
+
 class PendingHistoryEntry {
  public:
   // Hard links where the history and the data folder share a file system,
@@ -49,8 +54,10 @@ class PendingHistoryEntry {
 
   const std::filesystem::path& folder() const { return folder_; }
   // The replacement happened: the entry stays, and the oldest beyond
-  // kHistoryKept go (quietly: a leftover old entry harms nobody).
+  // kHistoryKept go (PruneHistory).
   void Keep();
+  // The same without the pruning, left to the caller; returns the root.
+  std::filesystem::path KeepWithoutPruning();
 
  private:
   PendingHistoryEntry(std::filesystem::path root, std::filesystem::path folder);

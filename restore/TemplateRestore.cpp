@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/runtime/Interaction.h"
@@ -37,7 +38,31 @@ std::string ReadDataFolder(suite::SuiteServices& services) {
   return folder;
 }
 
+namespace {
+
+// Old history entries go while the completion message is up; the restore
+// returns only once they have.
+class BackgroundPruning {
+ public:
+  ~BackgroundPruning() {
+    if (worker_.joinable()) worker_.join();
+  }
+  void Start(const std::filesystem::path& root) {
+    try {
+      worker_ = std::thread(PruneHistory, root);
+    } catch (const std::system_error&) {
+      PruneHistory(root);
+    }
+  }
+
+ private:
+  std::thread worker_;
+};
+
+}  // namespace
+
 void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
+  BackgroundPruning pruning;
   try {
     form.SetEnabled(false);
     rt::SetMousePointer(rt::pointer::Hourglass);
@@ -69,8 +94,7 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
       // "completed" would be a lie.
       if (missing != 0) throw MissingMembersError(archivePath, members, missing);
       rt::Moment("restore-extracted");
-      if (history) history->Keep();
-      rt::Moment("restore-history-kept");
+      if (history) pruning.Start(history->KeepWithoutPruning());
     }
 
     notice->SetVisible(0);
