@@ -170,7 +170,7 @@ class Extraction {
   bool SameRequest(const std::string& archive, const std::string& destination, Mode mode,
                    const std::vector<std::string>& members, const ExtractOptions& options) const {
     return archive == archive_ && destination == destination_ && mode == mode_ && members == members_ &&
-           options.ownerOnly == options_.ownerOnly;
+           options.ownerOnly == options_.ownerOnly && options.flush == options_.flush;
   }
 
   // The file at the archive's path is still the one Prepare decoded.
@@ -193,7 +193,7 @@ class Extraction {
     auto decode = [&](std::size_t i) {
       try {
         DecodeMember(archiveFd, size, *targets_[i].found, archive_, targets_[i].label, copies[i].get(),
-                     replacement.Shown(i), stop);
+                     replacement.Shown(i), stop, options_.flush);
       } catch (const DecodeStopped&) {
       } catch (...) {
         errors[i] = std::current_exception();

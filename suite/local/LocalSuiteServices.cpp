@@ -121,6 +121,7 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
   }
   lzh::ExtractOptions options;
   options.ownerOnly = IsTemporaryFolder(destination);
+  options.flush = !options.ownerOnly;
   const int missing =
       lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members, options);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
