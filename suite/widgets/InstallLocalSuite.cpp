@@ -14,6 +14,7 @@ ComponentFactory InstallLocalSuite() {
   factory.progressNotice = [] { return std::make_unique<QtProgressNotice>(); };
   factory.beginExtractionAhead = BeginLocalExtractionAhead;
   factory.dropExtractionAhead = DropLocalExtractionAhead;
+  PrepareProgressNoticeAfterFirstPaint();
   return InstallComponentFactory(std::move(factory));
 }
 
