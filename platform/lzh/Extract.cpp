@@ -151,7 +151,8 @@ class Extraction {
     }
     if (missing > 0) return missing;
 
-    replacement_ = std::make_unique<Replacement>(destinationFd_.get(), destination_, options_.ownerOnly);
+    replacement_ =
+        std::make_unique<Replacement>(destinationFd_.get(), destination_, options_.ownerOnly, options_.flush);
     std::vector<rt::UniqueFd> copies;
     for (const Target& t : targets_) copies.push_back(replacement_->Stage(replacement_->Add(t.output, t.label)));
     DecodeAll(archiveFd_.get(), size, *replacement_, copies);

@@ -16,8 +16,9 @@ struct ExtractOptions {
   // a temporary folder other users may share); otherwise they get the usual
   // mode, and replaced files keep theirs.
   bool ownerOnly = false;
-  // Each copy reaches the disk before it replaces anything. Copies read once
-  // and deleted (the version check's) need not: a crash loses nothing there.
+  // Each copy reaches the disk before it replaces anything, and the
+  // replacement before the call returns. Copies read once and deleted (the
+  // version check's) need neither: a crash loses nothing there.
   bool flush = true;
 };
 

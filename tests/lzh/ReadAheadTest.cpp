@@ -1,5 +1,6 @@
 // An extraction begun ahead: taken only by the same request on the same
 // file, dropped without a trace otherwise, and never replacing anything itself.
+// And the version check's throwaway copy, which nothing flushes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -118,6 +119,18 @@ TEST_F(ReadAheadTest, ADamagedMemberAheadIsReportedByTheRequestAndReplacesNothin
   ReadAheadMembers(archive, data.string(), Mode::KeepFolders, kTemplates);
   EXPECT_THROW(Extract(), rt::RuntimeError);
   EXPECT_EQ(Snapshot(data), before);
+}
+
+TEST_F(ReadAheadTest, AThrowawayCopyIsNeverFlushed) {
+  ScriptedOps ops;
+  ScopedOps scope(ops);
+  ExtractOptions throwaway;
+  throwaway.flush = false;
+  EXPECT_EQ(0, ExtractMembers(archive, dir.folder(), Mode::BareName, {"Data\\ZrXXComn.wf6"}, throwaway));
+  EXPECT_EQ(ReadFile(dir.path() / "ZrXXComn.wf6"), "common new");
+  EXPECT_EQ(ops.counts[Op::Fsync], 0);
+  EXPECT_EQ(0, Extract());
+  EXPECT_GE(ops.counts[Op::Fsync], 3) << "both templates and the folders they are renamed in";
 }
 
 }  // namespace
