@@ -1,6 +1,7 @@
 // The header walk of the last archive read, remembered so a second extraction from it goes straight to its members.
 #include "platform/lzh/ArchiveIndex.h"
 
+#include <functional>
 #include <mutex>
 
 namespace zr::lzh {
@@ -28,7 +29,27 @@ std::mutex walking;
 Identity rememberedFor;
 std::shared_ptr<const MemberIndex> remembered;
 
+uint64_t NameHash(const MemberHeader& header) {
+  return std::hash<std::string>{}(header.nameBytes) * 31 + std::hash<std::string>{}(header.dirBytes);
+}
+
+MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
+  MemberIndex index;
+  VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
+    if (!m.regular || !m.name) return;
+    index.push_back(
+        {m.position, m.header.span, m.header.packedSize, NameHash(m.header), m.header.dataCrc, std::move(*m.name)});
+  });
+  index.shrink_to_fit();
+  return index;
+}
+
 }  // namespace
+
+bool Describes(const IndexEntry& entry, const MemberHeader& header) {
+  return header.span == entry.span && header.packedSize == entry.packedSize && header.dataCrc == entry.dataCrc &&
+         NameHash(header) == entry.nameHash;
+}
 
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
   const Identity identity = Identity::Of(st);
@@ -40,7 +61,7 @@ std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const 
       return remembered;
     }
   }
-  auto index = std::make_shared<const MemberIndex>(WalkHeaders(fd, static_cast<uint64_t>(st.st_size), archive));
+  auto index = std::make_shared<const MemberIndex>(Walk(fd, static_cast<uint64_t>(st.st_size), archive));
   fresh = true;
   std::lock_guard lock(mutex);
   rememberedFor = identity;

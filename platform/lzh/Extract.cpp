@@ -27,11 +27,12 @@ namespace zr::lzh {
 namespace {
 
 struct Target {
-  PathParts member;   // what to look for in the archive
-  PathParts output;   // where it goes under the destination, file name last
-  std::string label;  // the requested name as given, for messages
-  int requested = 0;  // list entries that name this member
-  const IndexedMember* found = nullptr;
+  PathParts member;                   // what to look for in the archive
+  PathParts output;                   // where it goes under the destination, file name last
+  std::string label;                  // the requested name as given, for messages
+  int requested = 0;                  // list entries that name this member
+  const IndexEntry* entry = nullptr;  // where the walk found it
+  IndexedMember found;                // its header, read again from there
 };
 
 std::vector<Target> TargetsFor(const std::vector<std::string>& members, Mode mode) {
@@ -66,29 +67,33 @@ std::vector<Target> TargetsFor(const std::vector<std::string>& members, Mode mod
 int FindAll(std::vector<Target>& targets, const MemberIndex& index) {
   int missing = 0;
   for (Target& t : targets) {
-    t.found = nullptr;
-    for (auto m = index.rbegin(); m != index.rend() && t.found == nullptr; ++m) {
-      if (m->regular && m->name && SamePath(t.member, *m->name)) t.found = &*m;
+    t.entry = nullptr;
+    for (auto m = index.rbegin(); m != index.rend() && t.entry == nullptr; ++m) {
+      if (SamePath(t.member, m->name)) t.entry = &*m;
     }
-    if (t.found == nullptr) missing += t.requested;
+    if (t.entry == nullptr) missing += t.requested;
   }
   return missing;
 }
 
-// A remembered walk still describes the file when every wanted header reads the same.
-bool StillMatches(int fd, uint64_t size, const std::vector<Target>& targets, const std::string& archive) {
+// Reads each found member's header again. False when one no longer reads as
+// the walk saw it: a remembered walk no longer describes the file. A fresh
+// walk's failures are the errors they are.
+bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::string& archive, bool fresh) {
   std::vector<uint8_t> buffer;
-  for (const Target& t : targets) {
-    MemberHeader now;
+  for (Target& t : targets) {
+    IndexedMember& m = t.found;
+    m = IndexedMember{};
+    m.position = t.entry->position;
+    m.regular = true;
+    m.name = t.entry->name;
     try {
-      if (!ReadHeaderAt(fd, size, t.found->position, buffer, now, archive)) return false;
+      if (!ReadHeaderAt(fd, size, m.position, buffer, m.header, archive)) return false;
     } catch (const rt::RuntimeError&) {
+      if (fresh) throw;
       return false;
     }
-    if (now.span != t.found->header.span || now.packedSize != t.found->header.packedSize ||
-        now.dataCrc != t.found->header.dataCrc || now.nameBytes != t.found->header.nameBytes) {
-      return false;
-    }
+    if (!Describes(*t.entry, m.header)) return false;
   }
   return true;
 }
@@ -144,12 +149,16 @@ class Extraction {
     bool fresh = false;
     index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
     int missing = FindAll(targets_, *index_);
-    if (!fresh && (missing > 0 || !StillMatches(archiveFd_.get(), size, targets_, archive_))) {
+    bool read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
+    if (!fresh && !read) {
       ForgetIndex();
       index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
       missing = FindAll(targets_, *index_);
+      read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
     }
     if (missing > 0) return missing;
+    // The file changed between the walk and now.
+    if (!read) throw ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout));
 
     replacement_ =
         std::make_unique<Replacement>(destinationFd_.get(), destination_, options_.ownerOnly, options_.flush);
@@ -193,7 +202,7 @@ class Extraction {
     std::vector<std::exception_ptr> errors(targets_.size());
     auto decode = [&](std::size_t i) {
       try {
-        DecodeMember(archiveFd, size, *targets_[i].found, archive_, targets_[i].label, copies[i].get(),
+        DecodeMember(archiveFd, size, targets_[i].found, archive_, targets_[i].label, copies[i].get(),
                      replacement.Shown(i), stop, options_.flush);
       } catch (const DecodeStopped&) {
       } catch (...) {
