@@ -45,7 +45,7 @@ QWidget* BuildNoticeWindow() {
 }
 
 // Prepares the spare notice after the first paint of a window, once that
-// paint is done.
+// paint and what it set off are done.
 class PrepareAfterFirstPaint : public QObject {
  public:
   explicit PrepareAfterFirstPaint(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
@@ -53,7 +53,8 @@ class PrepareAfterFirstPaint : public QObject {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (event->type() == QEvent::Paint && widget != nullptr && widget->isWindow()) {
       qApp->removeEventFilter(this);
-      QTimer::singleShot(0, qApp, PrepareProgressNotice);
+      // Twice queued: whatever else waits on that paint goes first.
+      QTimer::singleShot(0, qApp, [] { QTimer::singleShot(0, qApp, PrepareProgressNotice); });
       deleteLater();
     }
     return false;
