@@ -121,7 +121,8 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
   }
   lzh::ExtractOptions options;
   options.ownerOnly = IsTemporaryFolder(destination);
-  options.flush = !options.ownerOnly;
+  // The version check's copy is read once and deleted.
+  options.flush = !(options.ownerOnly && mode == 1);
   const int missing =
       lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members, options);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
