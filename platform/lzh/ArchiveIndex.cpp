@@ -29,27 +29,26 @@ std::mutex walking;
 Identity rememberedFor;
 std::shared_ptr<const MemberIndex> remembered;
 
-uint64_t NameHash(const MemberHeader& header) {
-  return std::hash<std::string>{}(header.nameBytes) * 31 + std::hash<std::string>{}(header.dirBytes);
+uint64_t Fingerprint(const MemberHeader& header) {
+  uint64_t h = std::hash<std::string>{}(header.nameBytes);
+  for (const uint64_t v : {uint64_t{std::hash<std::string>{}(header.dirBytes)}, uint64_t{header.span},
+                           uint64_t{header.packedSize}, uint64_t{header.dataCrc}}) {
+    h = (h ^ v) * 0x100000001B3ULL;
+  }
+  return h;
 }
 
 MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
   MemberIndex index;
   VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
-    if (!m.regular || !m.name) return;
-    index.push_back(
-        {m.position, m.header.span, m.header.packedSize, NameHash(m.header), m.header.dataCrc, std::move(*m.name)});
+    if (m.regular && m.name) index.push_back({m.position, Fingerprint(m.header), std::move(*m.name)});
   });
-  index.shrink_to_fit();
   return index;
 }
 
 }  // namespace
 
-bool Describes(const IndexEntry& entry, const MemberHeader& header) {
-  return header.span == entry.span && header.packedSize == entry.packedSize && header.dataCrc == entry.dataCrc &&
-         NameHash(header) == entry.nameHash;
-}
+bool Describes(const IndexEntry& entry, const MemberHeader& header) { return Fingerprint(header) == entry.fingerprint; }
 
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
   const Identity identity = Identity::Of(st);

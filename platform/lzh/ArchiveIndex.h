@@ -15,10 +15,7 @@ namespace zr::lzh {
 // header is and enough of it to tell whether that header still reads the same.
 struct IndexEntry {
   uint64_t position = 0;
-  uint64_t span = 0;
-  uint64_t packedSize = 0;
-  uint64_t nameHash = 0;  // of the stored name bytes
-  uint16_t dataCrc = 0;
+  uint64_t fingerprint = 0;  // of the header's sizes, data CRC and stored name
   PathParts name;
 };
 // Small per member, so that tens of thousands of members cost little memory.
