@@ -254,7 +254,7 @@ struct ReadAhead {
   int missing = 0;
 
   ~ReadAhead() {
-    extraction->Cancel();
+    if (extraction) extraction->Cancel();
     if (worker.joinable()) worker.join();
   }
   bool IntoFolder(const std::string& folder) const {
