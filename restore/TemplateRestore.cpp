@@ -104,6 +104,8 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
 
     rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, suite::kSuiteName);
   } catch (...) {
+    // What the version check began ahead goes before the error is shown.
+    suite::DropExtractionAhead();
     startup::TrapCurrentError("MSubRestoreSyori");
   }
 
