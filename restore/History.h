@@ -31,14 +31,14 @@ std::optional<std::filesystem::path> HistoryRoot();
 // Entries, newest first. A missing root is an empty history.
 std::vector<HistoryEntry> ListHistory(const std::filesystem::path& root);
 
-// An entry recorded ahead of a replacement. It is complete and on disk when
-// Record returns; unless Keep() is called, the destructor removes it again
-// (the replacement it was made for did not happen).
 // Removes the oldest entries beyond kHistoryKept, quietly: a leftover old
 // entry harms nobody. Removing an entry frees the files it alone still
 // holds, which takes a while for large templates.
 void PruneHistory(const std::filesystem::path& root) noexcept;
 
+// An entry recorded ahead of a replacement. It is complete and on disk when
+// Record returns; unless Keep() is called, the destructor removes it again
+// (the replacement it was made for did not happen).
 class PendingHistoryEntry {
  public:
   // Hard links where the history and the data folder share a file system,
