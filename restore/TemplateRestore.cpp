@@ -1,7 +1,9 @@
 #include "restore/TemplateRestore.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
