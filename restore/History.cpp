@@ -191,10 +191,19 @@ PendingHistoryEntry::~PendingHistoryEntry() {
   if (!folder_.empty()) RemoveQuietly(folder_);
 }
 
-void PendingHistoryEntry::Keep() {
-  folder_.clear();
-  const auto entries = ListHistory(root_);
-  for (std::size_t i = kHistoryKept; i < entries.size(); ++i) RemoveQuietly(entries[i].folder);
+void PruneHistory(const fs::path& root) noexcept {
+  try {
+    const auto entries = ListHistory(root);
+    for (std::size_t i = kHistoryKept; i < entries.size(); ++i) RemoveQuietly(entries[i].folder);
+  } catch (...) {
+  }
 }
+
+fs::path PendingHistoryEntry::KeepWithoutPruning() {
+  folder_.clear();
+  return root_;
+}
+
+void PendingHistoryEntry::Keep() { PruneHistory(KeepWithoutPruning()); }
 
 }  // namespace zr::restore

@@ -31,6 +31,11 @@ std::optional<std::filesystem::path> HistoryRoot();
 // Entries, newest first. A missing root is an empty history.
 std::vector<HistoryEntry> ListHistory(const std::filesystem::path& root);
 
+// Removes the oldest entries beyond kHistoryKept, quietly: a leftover old
+// entry harms nobody. Removing an entry frees the files it alone still
+// holds, which takes a while for large templates.
+void PruneHistory(const std::filesystem::path& root) noexcept;
+
 // An entry recorded ahead of a replacement. It is complete and on disk when
 // Record returns; unless Keep() is called, the destructor removes it again
 // (the replacement it was made for did not happen).
@@ -49,8 +54,10 @@ class PendingHistoryEntry {
 
   const std::filesystem::path& folder() const { return folder_; }
   // The replacement happened: the entry stays, and the oldest beyond
-  // kHistoryKept go (quietly: a leftover old entry harms nobody).
+  // kHistoryKept go (PruneHistory).
   void Keep();
+  // The same without the pruning, left to the caller; returns the root.
+  std::filesystem::path KeepWithoutPruning();
 
  private:
   PendingHistoryEntry(std::filesystem::path root, std::filesystem::path folder);

@@ -1,10 +1,14 @@
 #include "restore/TemplateRestore.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/runtime/Interaction.h"
+#include "platform/runtime/Moments.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 #include "restore/History.h"
@@ -20,7 +24,6 @@ namespace {
 
 constexpr const char* kNoticeText = "リストアしています．．．";
 constexpr const char* kCompleted = "雛形（文書選択編集）の復旧を完了しました。";
-constexpr int16_t kKeepFoldersMode = 0;
 
 }  // namespace
 
@@ -37,7 +40,31 @@ std::string ReadDataFolder(suite::SuiteServices& services) {
   return folder;
 }
 
+namespace {
+
+// Old history entries go while the completion message is up; the restore
+// returns only once they have.
+class BackgroundPruning {
+ public:
+  ~BackgroundPruning() {
+    if (worker_.joinable()) worker_.join();
+  }
+  void Start(const std::filesystem::path& root) {
+    try {
+      worker_ = std::thread(PruneHistory, root);
+    } catch (const std::system_error&) {
+      PruneHistory(root);
+    }
+  }
+
+ private:
+  std::thread worker_;
+};
+
+}  // namespace
+
 void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
+  BackgroundPruning pruning;
   try {
     form.SetEnabled(false);
     rt::SetMousePointer(rt::pointer::Hourglass);
@@ -47,12 +74,13 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     notice->SetVisible(-1);
     notice->Refresh();
     rt::DoEvents();
+    rt::Moment("restore-notice-shown");
 
     auto services = suite::CreateSuiteServices();
     const std::string dataFolder = ReadDataFolder(*services);
 
     if (!archiveName.empty()) {
-      std::vector<std::string> members{"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
+      std::vector<std::string> members = kTemplateMembers;
       const std::string archivePath = form.BkupPath() + archiveName;
       // The way back is on disk before anything is replaced; a restore that
       // does not happen takes its entry with it. The version check has just
@@ -61,23 +89,30 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
       if (const auto root = HistoryRoot()) {
         history.emplace(PendingHistoryEntry::Record(*root, dataFolder, archivePath, kRequiredSuiteVersion, false));
       }
+      rt::Moment("restore-history-recorded");
       int16_t missing = 0;
       services->ExtractArchive(form.hWnd(), archivePath, dataFolder, kKeepFoldersMode, members, missing);
       // The archive lacked a template: nothing was written, and saying
       // "completed" would be a lie.
       if (missing != 0) throw MissingMembersError(archivePath, members, missing);
-      if (history) history->Keep();
+      rt::Moment("restore-extracted");
+      if (history) pruning.Start(history->KeepWithoutPruning());
     }
 
     notice->SetVisible(0);
     notice->Refresh();
     notice.reset();
+    rt::Moment("restore-notice-gone");
 
     rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, suite::kSuiteName);
   } catch (...) {
+    // What the version check began ahead goes before the error is shown.
+    suite::DropExtractionAhead();
     startup::TrapCurrentError("MSubRestoreSyori");
   }
 
+  // Whatever the version check began ahead and this restore did not take.
+  suite::DropExtractionAhead();
   try {
     form.SetEnabled(true);
   } catch (...) {

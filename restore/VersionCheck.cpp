@@ -7,9 +7,11 @@
 
 #include "platform/jet/Dao.h"
 #include "platform/runtime/Interaction.h"
+#include "platform/runtime/Moments.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 #include "restore/CopyFile.h"
+#include "restore/TemplateRestore.h"
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
@@ -26,6 +28,7 @@ constexpr const char* kQuery = "SELECT VALUECHAR FROM XC_CONTROL WHERE ITEM = 'Z
 constexpr int16_t kBareNameMode = 1;
 
 void Refuse(const std::string& firstLine) {
+  suite::DropExtractionAhead();
   rt::MsgBox(firstLine + "\r\nデータは復旧しませんでした。\r\n", rt::mb::OkOnly | rt::mb::Exclamation,
              suite::kSuiteName);
 }
@@ -79,6 +82,10 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
     }
 
     if (!archiveName.empty()) {
+      // The templates are decoded beside the live ones while the version is
+      // read; nothing is replaced unless the check passes and the restore
+      // asks for exactly them. Every refusal and error drops them first.
+      suite::BeginExtractionAhead(form.BkupPath() + archiveName, kKeepFoldersMode, kTemplateMembers);
       const std::string temporaryFolder = TemporaryFolder();
       copyPath = temporaryFolder + kCommonDatabase;
       // A copy left by an earlier check must never pass for this archive's.
@@ -87,6 +94,7 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
       int16_t extracted = 0;
       services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, temporaryFolder, kBareNameMode, members,
                                extracted);
+      rt::Moment("check-extracted");
     }
 
     if (!OrdinaryFileExists(copyPath)) {
@@ -95,17 +103,20 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
     }
 
     const std::string dataVersion = ReadDataVersion(copyPath);
+    rt::Moment("check-read");
     if (IsAcceptedDataVersion(dataVersion)) {
       result = true;
     } else {
       Refuse("バックアップのバージョンは9.0.0、9.1.0、9.2.0が対象です。");
     }
   } catch (...) {
+    suite::DropExtractionAhead();
     startup::TrapCurrentError("MBlnZrVerChk");
     return false;
   }
 
   if (!archiveName.empty()) DeleteCopyQuietly(copyPath);
+  rt::Moment("check-done");
   return result;
 }
 

@@ -51,4 +51,30 @@ std::unique_ptr<ProgressNotice> CreateProgressNotice() {
   return Create(&ComponentFactory::progressNotice, "ProgressNotice");
 }
 
+void BeginExtractionAhead(const std::string& archivePath, int16_t mode, const std::vector<std::string>& members) {
+  std::function<void(const std::string&, int16_t, const std::vector<std::string>&)> begin;
+  {
+    std::lock_guard lock(factoryMutex);
+    begin = installed.beginExtractionAhead;
+  }
+  if (!begin) return;
+  try {
+    begin(archivePath, mode, members);
+  } catch (...) {
+  }
+}
+
+void DropExtractionAhead() {
+  std::function<void()> drop;
+  {
+    std::lock_guard lock(factoryMutex);
+    drop = installed.dropExtractionAhead;
+  }
+  if (!drop) return;
+  try {
+    drop();
+  } catch (...) {
+  }
+}
+
 }  // namespace zr::suite

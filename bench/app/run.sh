@@ -10,7 +10,10 @@
 #   bsdtar   the same three members extracted by bsdtar, then `sync FILE...`
 #   lhasa    the same with lhasa
 #   peak     maximum resident set of the program (GNU time)
-# The program's moments come from its ZR_TIMING=1 trace on stderr.
+# and, as medians, where the restore's time goes: the moments the program
+# marks between the OK and the completion message, in ms after the OK.
+# The program's moments come from its ZR_TIMING=1 trace on stderr; each
+# run's trace is kept in build-release/bench-app/traces/.
 #
 # Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale"] bench/app/run.sh [RUNS]
 #        (default 5 runs; the first run warms the cache too)
@@ -190,6 +193,12 @@ run_program() {
     cat "$work/trace.txt" >&2
     exit 1
   }
+  mkdir -p "$work/traces"
+  cp "$work/trace.txt" "$work/traces/$case_name-$run.txt"
+  awk -v ok="$confirmed" '$4 >= ok && ($2 == "step" || ($2 == "msgbox-open" && $3 == 64)) {
+    name = $2 == "step" ? $3 : "completion-asked"
+    if (!(name in seen)) { seen[name] = 1; printf "%s %.1f\n", name, ($4 - ok) * 1000 }
+  }' "$work/trace.txt" >>"$work/moments"
   shown_ms=$(ms "$launch" "$shown")
   restore_ms=$(ms "$confirmed" "$completed")
   peak_kib=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
@@ -216,6 +225,7 @@ run_extractor() {
 }
 
 bench_case() {
+  case_name=$1
   prepare "$1"
   export AOBANAVI_HOME="$home"
   echo "== $1"
@@ -223,6 +233,7 @@ bench_case() {
   printf '%s\n' "wanted: $(lha v "$archive" | grep -iE 'ZrXXComn|ZrBunsyo|ZrTuBun' | awk '{ printf "%s %.2f MB  ", $NF, $3 / 1e6 }')"
   printf '%-5s %10s %12s %11s %10s %12s %12s\n' run shown_ms restore_ms bsdtar_ms lhasa_ms peak_KiB own_hwm_KiB
   : >"$work/results"
+  : >"$work/moments"
   for run in $(seq 1 "$runs"); do
     run_program
     bsdtar_ms=$(run_extractor bsdtar)
@@ -242,6 +253,13 @@ bench_case() {
     printf "peak memory = %.1f MiB (target <= 40)\n", p / 1024
     printf "window shown = %.0f ms (target <= 100)\n", s
   }'
+  echo "restore, median ms after the OK:"
+  awk '{ if (!($1 in seen)) { seen[$1] = ++n; order[n] = $1 } v[$1] = v[$1] " " $2 }
+    END { for (i = 1; i <= n; i++) print order[i], v[order[i]] }' "$work/moments" |
+    while read -r name values; do
+      printf '  %-26s %8s\n' "$name" "$(tr ' ' '\n' <<<"$values" | median)"
+    done
+  printf '  %-26s %8s\n' completion-painted "$restore"
 }
 
 if [ -n "${BENCH_ARCHIVE:-}" ]; then

@@ -1,6 +1,7 @@
 // The header walk of the last archive read, remembered so a second extraction from it goes straight to its members.
 #include "platform/lzh/ArchiveIndex.h"
 
+#include <functional>
 #include <mutex>
 
 namespace zr::lzh {
@@ -22,13 +23,36 @@ struct Identity {
 };
 
 std::mutex mutex;
+// Held through a walk, so that an extraction begun ahead and the check's
+// own, started together, walk the archive once between them.
+std::mutex walking;
 Identity rememberedFor;
 std::shared_ptr<const MemberIndex> remembered;
 
+uint64_t Fingerprint(const MemberHeader& header) {
+  uint64_t h = std::hash<std::string>{}(header.nameBytes);
+  for (const uint64_t v : {uint64_t{std::hash<std::string>{}(header.dirBytes)}, uint64_t{header.span},
+                           uint64_t{header.packedSize}, uint64_t{header.dataCrc}}) {
+    h = (h ^ v) * 0x100000001B3ULL;
+  }
+  return h;
+}
+
+MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
+  MemberIndex index;
+  VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
+    if (m.regular && m.name) index.push_back({m.position, Fingerprint(m.header), std::move(*m.name)});
+  });
+  return index;
+}
+
 }  // namespace
+
+bool Describes(const IndexEntry& entry, const MemberHeader& header) { return Fingerprint(header) == entry.fingerprint; }
 
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
   const Identity identity = Identity::Of(st);
+  std::lock_guard oneWalk(walking);
   {
     std::lock_guard lock(mutex);
     if (remembered && rememberedFor == identity) {
@@ -36,7 +60,7 @@ std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const 
       return remembered;
     }
   }
-  auto index = std::make_shared<const MemberIndex>(WalkHeaders(fd, static_cast<uint64_t>(st.st_size), archive));
+  auto index = std::make_shared<const MemberIndex>(Walk(fd, static_cast<uint64_t>(st.st_size), archive));
   fresh = true;
   std::lock_guard lock(mutex);
   rememberedFor = identity;

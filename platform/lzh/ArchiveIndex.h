@@ -11,7 +11,18 @@
 
 namespace zr::lzh {
 
-using MemberIndex = std::vector<IndexedMember>;
+// What the walk keeps of an ordinary member with a readable name: where its
+// header is and enough of it to tell whether that header still reads the same.
+struct IndexEntry {
+  uint64_t position = 0;
+  uint64_t fingerprint = 0;  // of the header's sizes, data CRC and stored name
+  PathParts name;
+};
+// Small per member, so that tens of thousands of members cost little memory.
+using MemberIndex = std::vector<IndexEntry>;
+
+// True when `header` is the one `entry` was made from, as far as one can tell.
+bool Describes(const IndexEntry& entry, const MemberHeader& header);
 
 // The members of the archive open at `fd` whose fstat is `st`: remembered
 // when the same file (device, inode, size, modification and change times)

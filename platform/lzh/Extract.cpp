@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -25,11 +27,12 @@ namespace zr::lzh {
 namespace {
 
 struct Target {
-  PathParts member;   // what to look for in the archive
-  PathParts output;   // where it goes under the destination, file name last
-  std::string label;  // the requested name as given, for messages
-  int requested = 0;  // list entries that name this member
-  const IndexedMember* found = nullptr;
+  PathParts member;                   // what to look for in the archive
+  PathParts output;                   // where it goes under the destination, file name last
+  std::string label;                  // the requested name as given, for messages
+  int requested = 0;                  // list entries that name this member
+  const IndexEntry* entry = nullptr;  // where the walk found it
+  IndexedMember found;                // its header, read again from there
 };
 
 std::vector<Target> TargetsFor(const std::vector<std::string>& members, Mode mode) {
@@ -64,38 +67,44 @@ std::vector<Target> TargetsFor(const std::vector<std::string>& members, Mode mod
 int FindAll(std::vector<Target>& targets, const MemberIndex& index) {
   int missing = 0;
   for (Target& t : targets) {
-    t.found = nullptr;
-    for (auto m = index.rbegin(); m != index.rend() && t.found == nullptr; ++m) {
-      if (m->regular && m->name && SamePath(t.member, *m->name)) t.found = &*m;
+    t.entry = nullptr;
+    for (auto m = index.rbegin(); m != index.rend() && t.entry == nullptr; ++m) {
+      if (SamePath(t.member, m->name)) t.entry = &*m;
     }
-    if (t.found == nullptr) missing += t.requested;
+    if (t.entry == nullptr) missing += t.requested;
   }
   return missing;
 }
 
-// A remembered walk still describes the file when every wanted header reads the same.
-bool StillMatches(int fd, uint64_t size, const std::vector<Target>& targets, const std::string& archive) {
+// Reads each found member's header again. False when one no longer reads as
+// the walk saw it: a remembered walk no longer describes the file. A fresh
+// walk's failures are the errors they are.
+bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::string& archive, bool fresh) {
   std::vector<uint8_t> buffer;
-  for (const Target& t : targets) {
-    MemberHeader now;
+  for (Target& t : targets) {
+    IndexedMember& m = t.found;
+    m = IndexedMember{};
+    m.position = t.entry->position;
+    m.regular = true;
+    m.name = t.entry->name;
     try {
-      if (!ReadHeaderAt(fd, size, t.found->position, buffer, now, archive)) return false;
+      if (!ReadHeaderAt(fd, size, m.position, buffer, m.header, archive)) return false;
     } catch (const rt::RuntimeError&) {
+      if (fresh) throw;
       return false;
     }
-    if (now.span != t.found->header.span || now.packedSize != t.found->header.packedSize ||
-        now.dataCrc != t.found->header.dataCrc || now.nameBytes != t.found->header.nameBytes) {
-      return false;
-    }
+    if (!Describes(*t.entry, m.header)) return false;
   }
   return true;
 }
+
+struct FolderBusy {};
 
 class Extraction {
  public:
   Extraction(const std::string& archive, const std::string& destination, Mode mode,
              const std::vector<std::string>& members, const ExtractOptions& options)
-      : archive_(archive), destination_(destination), options_(options) {
+      : archive_(archive), destination_(destination), mode_(mode), members_(members), options_(options) {
     if (destination.empty() || destination.front() != '/') {
       throw rt::RuntimeError(rt::err::InvalidProcedureCall,
                              "展開先のフォルダーが正しくありません。(" + destination + ")");
@@ -104,40 +113,83 @@ class Extraction {
   }
 
   int Run() {
-    rt::UniqueFd archiveFd = OwnedFd(Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
-    if (!archiveFd.valid()) throw ArchiveOpenError(errno, archive_);
-    struct stat st {};
-    if (Ops().Fstat(archiveFd.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);
+    const int missing = Prepare(true);
+    if (missing == 0) Commit();
+    return missing;
+  }
+
+  // Everything short of replacing: the members found, decoded into staged
+  // copies, verified and closed. Returns the number of requested members the
+  // archive lacks; nothing is staged unless that is 0. Without `waitForFolder`
+  // a folder another extraction holds is FolderBusy.
+  int Prepare(bool waitForFolder) {
+    archiveFd_ = OwnedFd(Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
+    if (!archiveFd_.valid()) throw ArchiveOpenError(errno, archive_);
+    struct stat& st = archiveStat_;
+    if (Ops().Fstat(archiveFd_.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);
     if (!S_ISREG(st.st_mode)) throw ArchiveOpenError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, archive_);
     const auto size = static_cast<uint64_t>(st.st_size);
 
-    rt::UniqueFd destinationFd = OwnedFd(Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-    if (!destinationFd.valid()) {
+    destinationFd_ = OwnedFd(Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (!destinationFd_.valid()) {
       if (errno == ENOENT || errno == ENOTDIR) {
         throw rt::RuntimeError(rt::err::PathNotFound, "展開先のフォルダーが見つかりません。(" + destination_ + ")");
       }
       throw rt::ErrorFromErrno(errno, "展開先のフォルダーを開けません: " + destination_);
     }
-    LockFolder(destinationFd.get(), destination_);
-    RecoverIn(destinationFd.get(), destination_);
+    // Ahead of time, a folder another extraction holds is left alone.
+    if (waitForFolder) {
+      LockFolder(destinationFd_.get(), destination_);
+    } else if (Ops().Flock(destinationFd_.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      throw FolderBusy{};
+    }
+    RecoverIn(destinationFd_.get(), destination_);
 
     bool fresh = false;
-    auto index = IndexOf(archiveFd.get(), st, archive_, fresh);
-    int missing = FindAll(targets_, *index);
-    if (!fresh && (missing > 0 || !StillMatches(archiveFd.get(), size, targets_, archive_))) {
+    index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
+    int missing = FindAll(targets_, *index_);
+    bool read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
+    if (!fresh && !read) {
       ForgetIndex();
-      index = IndexOf(archiveFd.get(), st, archive_, fresh);
-      missing = FindAll(targets_, *index);
+      index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
+      missing = FindAll(targets_, *index_);
+      read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
     }
     if (missing > 0 || targets_.empty()) return missing;
+    // The file changed between the walk and now.
+    if (!read) throw ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout));
 
-    Replacement replacement(destinationFd.get(), destination_, options_.ownerOnly);
+    replacement_ =
+        std::make_unique<Replacement>(destinationFd_.get(), destination_, options_.ownerOnly, options_.flush);
     std::vector<rt::UniqueFd> copies;
-    for (const Target& t : targets_) copies.push_back(replacement.Stage(replacement.Add(t.output, t.label)));
-    DecodeAll(archiveFd.get(), size, replacement, copies);
-    for (std::size_t i = 0; i < targets_.size(); ++i) replacement.Finish(i, std::move(copies[i]));
-    replacement.Commit();
+    for (const Target& t : targets_) copies.push_back(replacement_->Stage(replacement_->Add(t.output, t.label)));
+    DecodeAll(archiveFd_.get(), size, *replacement_, copies);
+    for (std::size_t i = 0; i < targets_.size(); ++i) replacement_->Finish(i, std::move(copies[i]));
     return 0;
+  }
+
+  // Puts the prepared copies in place, all or none.
+  void Commit() {
+    if (replacement_) replacement_->Commit();
+  }
+
+  // Ends a Prepare under way on another thread soon (DecodeStopped there).
+  void Cancel() { stop_.store(true, std::memory_order_relaxed); }
+
+  bool SameRequest(const std::string& archive, const std::string& destination, Mode mode,
+                   const std::vector<std::string>& members, const ExtractOptions& options) const {
+    return archive == archive_ && destination == destination_ && mode == mode_ && members == members_ &&
+           options.ownerOnly == options_.ownerOnly && options.flush == options_.flush;
+  }
+
+  // The file at the archive's path is still the one Prepare decoded.
+  bool ArchiveUnchanged() const {
+    struct stat now {};
+    if (Ops().FstatAt(AT_FDCWD, archive_.c_str(), &now, 0) != 0) return false;
+    const struct stat& then = archiveStat_;
+    return now.st_dev == then.st_dev && now.st_ino == then.st_ino && now.st_size == then.st_size &&
+           now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == then.st_ctim.tv_sec && now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
   }
 
  private:
@@ -145,12 +197,12 @@ class Extraction {
   // stops the others, and the earliest requested member's error is reported.
   void DecodeAll(int archiveFd, uint64_t size, const Replacement& replacement,
                  const std::vector<rt::UniqueFd>& copies) {
-    std::atomic<bool> stop{false};
+    std::atomic<bool>& stop = stop_;
     std::vector<std::exception_ptr> errors(targets_.size());
     auto decode = [&](std::size_t i) {
       try {
-        DecodeMember(archiveFd, size, *targets_[i].found, archive_, targets_[i].label, copies[i].get(),
-                     replacement.Shown(i), stop);
+        DecodeMember(archiveFd, size, targets_[i].found, archive_, targets_[i].label, copies[i].get(),
+                     replacement.Shown(i), stop, options_.flush);
       } catch (const DecodeStopped&) {
       } catch (...) {
         errors[i] = std::current_exception();
@@ -171,19 +223,101 @@ class Extraction {
     for (const std::exception_ptr& error : errors) {
       if (error) std::rethrow_exception(error);
     }
+    if (stop.load(std::memory_order_relaxed)) throw DecodeStopped{};
   }
 
-  const std::string& archive_;
-  const std::string& destination_;
+  std::string archive_;
+  std::string destination_;
+  Mode mode_;
+  std::vector<std::string> members_;
   ExtractOptions options_;
   std::vector<Target> targets_;
+  // Declared before the replacement, which uses the folder while it lives.
+  rt::UniqueFd archiveFd_;
+  rt::UniqueFd destinationFd_;
+  struct stat archiveStat_ {};
+  std::shared_ptr<const MemberIndex> index_;
+  std::unique_ptr<Replacement> replacement_;
+  std::atomic<bool> stop_{false};
 };
+
+// An extraction prepared on a thread of its own, ahead of the call that will
+// ask for it.
+struct ReadAhead {
+  std::unique_ptr<Extraction> extraction;
+  bool folderKnown = false;
+  dev_t folderDevice = 0;
+  ino_t folderInode = 0;
+  std::thread worker;
+  bool prepared = false;  // written by the worker, read after joining it
+  int missing = 0;
+
+  ~ReadAhead() {
+    if (extraction) extraction->Cancel();
+    if (worker.joinable()) worker.join();
+  }
+  bool IntoFolder(const std::string& folder) const {
+    struct stat st {};
+    return folderKnown && stat(folder.c_str(), &st) == 0 && st.st_dev == folderDevice && st.st_ino == folderInode;
+  }
+};
+
+std::mutex aheadMutex;
+// Never destroyed: one still pending at exit is left to the next recovery.
+std::unique_ptr<ReadAhead>& Pending() {
+  static auto* pending = new std::unique_ptr<ReadAhead>();
+  return *pending;
+}
+
+std::unique_ptr<ReadAhead> TakeReadAhead() {
+  std::lock_guard lock(aheadMutex);
+  return std::move(Pending());
+}
 
 }  // namespace
 
 int ExtractMembers(const std::string& archivePath, const std::string& destination, Mode mode,
                    const std::vector<std::string>& members, const ExtractOptions& options) {
+  if (std::unique_ptr<ReadAhead> ahead = TakeReadAhead()) {
+    if (ahead->extraction->SameRequest(archivePath, destination, mode, members, options)) {
+      ahead->worker.join();
+      if (ahead->prepared && ahead->missing == 0 && ahead->extraction->ArchiveUnchanged()) {
+        ahead->extraction->Commit();
+        return 0;
+      }
+      // Whatever kept it from being ready, a fresh extraction meets and reports it.
+    } else if (!ahead->IntoFolder(destination)) {
+      std::lock_guard lock(aheadMutex);
+      if (!Pending()) Pending() = std::move(ahead);
+    }
+    // Dropped here: its copies go and its hold on the folder with them.
+  }
   return Extraction(archivePath, destination, mode, members, options).Run();
 }
+
+void ReadAheadMembers(const std::string& archivePath, const std::string& destination, Mode mode,
+                      const std::vector<std::string>& members, const ExtractOptions& options) {
+  DropReadAhead();
+  auto ahead = std::make_unique<ReadAhead>();
+  ahead->extraction = std::make_unique<Extraction>(archivePath, destination, mode, members, options);
+  struct stat st {};
+  if (stat(destination.c_str(), &st) == 0) {
+    ahead->folderKnown = true;
+    ahead->folderDevice = st.st_dev;
+    ahead->folderInode = st.st_ino;
+  }
+  ReadAhead* job = ahead.get();
+  ahead->worker = std::thread([job] {
+    try {
+      job->missing = job->extraction->Prepare(false);
+      job->prepared = true;
+    } catch (...) {
+    }
+  });
+  std::lock_guard lock(aheadMutex);
+  Pending() = std::move(ahead);
+}
+
+void DropReadAhead() { TakeReadAhead().reset(); }
 
 }  // namespace zr::lzh

@@ -16,6 +16,10 @@ struct ExtractOptions {
   // a temporary folder other users may share); otherwise they get the usual
   // mode, and replaced files keep theirs.
   bool ownerOnly = false;
+  // Each copy reaches the disk before it replaces anything, and the
+  // replacement before the call returns. Copies read once and deleted (the
+  // version check's) need neither: a crash loses nothing there.
+  bool flush = true;
 };
 
 // Extracts the requested members of an LZH archive into `destination` (an
@@ -35,6 +39,20 @@ int ExtractMembers(const std::string& archivePath, const std::string& destinatio
 // rt::WaitUntil, so a wait notice keeps painting.
 int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
                           const std::vector<std::string>& members, const ExtractOptions& options = {});
+
+// Begins the extraction that ExtractMembers with the same arguments will ask
+// for, on a thread of its own: the members are decoded and verified into
+// staged copies in the destination, and nothing is replaced. That call then
+// puts the copies in place, provided the archive's path still names the file
+// they came from; otherwise, and after any failure ahead, it extracts afresh.
+// Any other extraction into the same folder drops it first. One at a time:
+// a new one drops the last. A folder another extraction holds is left alone
+// (nothing is begun). Throws only for arguments no extraction would take.
+void ReadAheadMembers(const std::string& archivePath, const std::string& destination, Mode mode,
+                      const std::vector<std::string>& members, const ExtractOptions& options = {});
+
+// Ends the extraction begun ahead, if one is pending, and removes its copies.
+void DropReadAhead();
 
 // Finishes what an extraction into `folder` left when its process died: the
 // old files come back where a replacement was under way, and the temporary

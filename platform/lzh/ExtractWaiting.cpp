@@ -24,6 +24,7 @@ int ExtractMembersWaiting(const std::string& archivePath, const std::string& des
       shared->error = std::current_exception();
     }
     shared->done.store(true, std::memory_order_release);
+    rt::WakeWaiting();
   });
   try {
     rt::WaitUntil([shared] { return shared->done.load(std::memory_order_acquire); });

@@ -68,9 +68,14 @@ bool ReadHeaderAt(int fd, uint64_t size, uint64_t position, std::vector<uint8_t>
 }
 
 std::vector<IndexedMember> WalkHeaders(int fd, uint64_t size, const std::string& archive) {
+  std::vector<IndexedMember> members;
+  VisitHeaders(fd, size, archive, [&](IndexedMember&& m) { members.push_back(std::move(m)); });
+  return members;
+}
+
+void VisitHeaders(int fd, uint64_t size, const std::string& archive, const std::function<void(IndexedMember&&)>& each) {
   // A lone end mark is an archive without members; nothing at all is not an archive.
   if (size == 0) throw ArchiveDamaged(archive, FaultText(HeaderFault::NotLzh));
-  std::vector<IndexedMember> members;
   std::vector<uint8_t> buffer;
   NameDecoder names;
   uint64_t position = 0;
@@ -81,9 +86,8 @@ std::vector<IndexedMember> WalkHeaders(int fd, uint64_t size, const std::string&
     m.regular = Regular(m.header);
     if (m.regular) m.name = names.Decode(m.header);
     position += m.header.span + m.header.packedSize;
-    members.push_back(std::move(m));
+    each(std::move(m));
   }
-  return members;
 }
 
 }  // namespace zr::lzh

@@ -2,6 +2,7 @@
 
 // The one pass over an archive's member headers that every reader of member lists uses.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,5 +30,8 @@ bool ReadHeaderAt(int fd, uint64_t size, uint64_t position, std::vector<uint8_t>
 // Every member of the archive, in file order; the first damaged header
 // fails the whole walk.
 std::vector<IndexedMember> WalkHeaders(int fd, uint64_t size, const std::string& archive);
+
+// The same walk, handing each member over in turn instead of keeping them.
+void VisitHeaders(int fd, uint64_t size, const std::string& archive, const std::function<void(IndexedMember&&)>& each);
 
 }  // namespace zr::lzh

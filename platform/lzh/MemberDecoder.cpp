@@ -46,7 +46,8 @@ bool Decodable(const std::string& method) {
 }
 
 void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member, const std::string& archive,
-                  const std::string& label, int out, const std::string& shown, const std::atomic<bool>& stop) {
+                  const std::string& label, int out, const std::string& shown, const std::atomic<bool>& stop,
+                  bool flush) {
   const MemberHeader& header = member.header;
   if (!Decodable(header.method)) {
     throw rt::RuntimeError(rt::err::BadFileFormat, "バックアップファイル内の「" + label +
@@ -111,7 +112,7 @@ void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member,
   }
   if (produced != header.originalSize) throw MemberDamaged(archive, label, "データの長さが格納サイズと一致しません");
   if (crc != header.dataCrc) throw MemberDamaged(archive, label, "データのCRCが一致しません");
-  if (out >= 0 && Ops().Fsync(out) != 0)
+  if (out >= 0 && flush && Ops().Fsync(out) != 0)
     throw rt::ErrorFromErrno(errno, "「" + label + "」をディスクに書き込めません: " + shown);
 }
 

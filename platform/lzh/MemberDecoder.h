@@ -17,10 +17,11 @@ bool Decodable(const std::string& method);
 
 // Decodes `member` of the archive open at `archiveFd` (`fileSize` bytes)
 // with its own libarchive reader started at the member's header, writes the
-// bytes to `out` and flushes it; with `out` below zero it only checks. A damaged member is a run-time error naming
-// `label`; `shown` names the copy in write errors. Gives up with
+// bytes to `out` and flushes it (unless not `flush`); with `out` below zero it only checks. A damaged member is a
+// run-time error naming `label`; `shown` names the copy in write errors. Gives up with
 // DecodeStopped once `stop` is set.
 void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member, const std::string& archive,
-                  const std::string& label, int out, const std::string& shown, const std::atomic<bool>& stop);
+                  const std::string& label, int out, const std::string& shown, const std::atomic<bool>& stop,
+                  bool flush = true);
 
 }  // namespace zr::lzh

@@ -36,8 +36,8 @@ void WriteAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
-Replacement::Replacement(int destinationFd, std::string destination, bool ownerOnly)
-    : destinationFd_(destinationFd), destination_(std::move(destination)), ownerOnly_(ownerOnly) {
+Replacement::Replacement(int destinationFd, std::string destination, bool ownerOnly, bool flush)
+    : destinationFd_(destinationFd), destination_(std::move(destination)), ownerOnly_(ownerOnly), flush_(flush) {
   while (destination_.size() > 1 && destination_.back() == '/') destination_.pop_back();
 }
 
@@ -209,13 +209,13 @@ void Replacement::WriteRecord() {
     record_ = name;
     rt::UniqueFd file = OwnedFd(fd);
     WriteAll(fd, bytes);
-    if (errno != 0 || Ops().Fsync(fd) != 0 || Ops().Close(file.Release()) != 0) {
+    if (errno != 0 || (flush_ && Ops().Fsync(fd) != 0) || Ops().Close(file.Release()) != 0) {
       throw rt::ErrorFromErrno(errno, "置き換えの記録を書き込めません: " + InDestination(name));
     }
     break;
   }
   // The record, the staged copies and the backups are all on disk before anything is renamed.
-  if (Ops().Fsync(destinationFd_) != 0) {
+  if (flush_ && Ops().Fsync(destinationFd_) != 0) {
     throw rt::ErrorFromErrno(errno, "置き換えの記録をディスクに書き込めません: " + destination_);
   }
 }
@@ -242,7 +242,7 @@ void Replacement::PutInPlace() {
   std::string flushWhere;
   std::vector<int> flushed;
   auto flush = [&](int fd, const std::string& shown) {
-    if (std::find(flushed.begin(), flushed.end(), fd) != flushed.end()) return;
+    if (!flush_ || std::find(flushed.begin(), flushed.end(), fd) != flushed.end()) return;
     flushed.push_back(fd);
     if (Ops().Fsync(fd) != 0 && flushError == 0) {
       flushError = errno;
@@ -259,7 +259,7 @@ void Replacement::PutInPlace() {
            "置き換えの記録を削除できないため、置き換えを取り消しました: " + InDestination(record_));
     }
     record_.clear();
-    if (Ops().Fsync(destinationFd_) != 0 && flushError == 0) {
+    if (flush_ && Ops().Fsync(destinationFd_) != 0 && flushError == 0) {
       flushError = errno;
       flushWhere = destination_;
     }

@@ -20,7 +20,8 @@ class Replacement {
  public:
   // `destinationFd` stays open while the object lives; `destination` names it in messages.
   // `ownerOnly`: files that replace nothing are readable by their owner alone.
-  Replacement(int destinationFd, std::string destination, bool ownerOnly);
+  // Without `flush` nothing is flushed: the files are throwaway copies.
+  Replacement(int destinationFd, std::string destination, bool ownerOnly, bool flush = true);
   // Unless Commit() completed (or left a backup it could not put back),
   // removes every copy, backup and folder it made.
   ~Replacement();
@@ -70,6 +71,7 @@ class Replacement {
   int destinationFd_;
   std::string destination_;
   bool ownerOnly_;
+  bool flush_;
   std::vector<Item> items_;
   std::map<std::string, int> folders_;
   std::vector<std::pair<int, std::string>> created_;  // parent descriptor, name

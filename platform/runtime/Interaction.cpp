@@ -80,4 +80,9 @@ void WaitUntil(const std::function<bool()>& done) {
   }
 }
 
+void WakeWaiting() {
+  auto hooks = Current();
+  if (hooks.wake) hooks.wake();
+}
+
 }  // namespace zr::rt

@@ -42,6 +42,8 @@ using DoEventsFn = std::function<void()>;
 // Blocks until `done` answers true, keeping whatever must stay alive (paint,
 // timers) alive meanwhile. `done` is safe to call from the waiting thread.
 using WaitFn = std::function<void(const std::function<bool()>& done)>;
+// Tells a waiting WaitUntil to look at its `done` now; any thread may call it.
+using WakeFn = std::function<void()>;
 
 struct InteractionHooks {
   MessageBoxFn messageBox;
@@ -49,6 +51,7 @@ struct InteractionHooks {
   MousePointerFn setMousePointer;
   DoEventsFn doEvents;
   WaitFn waitUntil;
+  WakeFn wake;
 };
 
 // Installs the hooks and returns the ones that were in place. An empty
@@ -71,5 +74,9 @@ void DoEvents();
 
 // Blocks the calling thread until `done` is true; see WaitFn.
 void WaitUntil(const std::function<bool()>& done);
+
+// Called by the work a WaitUntil waits on once `done` has become true, so
+// the wait ends at once rather than at its next look.
+void WakeWaiting();
 
 }  // namespace zr::rt

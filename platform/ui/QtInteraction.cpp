@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+#include <utility>
 
 #include "platform/runtime/Interaction.h"
 #include "platform/ui/QtMessageBox.h"
@@ -13,6 +15,8 @@ namespace zr::ui {
 namespace {
 
 bool waitCursorShown = false;
+// The innermost wait's look at its work; touched on the widget thread only.
+const std::function<void()>* lookNow = nullptr;
 
 void SetPointer(int code) {
   const bool wantWait = code == rt::pointer::Hourglass;
@@ -28,15 +32,28 @@ void SetPointer(int code) {
 void WaitKeepingPaint(const std::function<bool()>& done) {
   if (done()) return;
   QEventLoop loop;
-  QTimer poll;
-  // Short enough that the caller sees the end of the work at once, long
-  // enough to cost nothing while a worker decodes.
-  poll.setInterval(1);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+  const std::function<void()> look = [&] {
     if (done()) loop.quit();
-  });
+  };
+  const std::function<void()>* outer = std::exchange(lookNow, &look);
+  // The work wakes the wait when it ends (WakeWaiting); the timer only
+  // covers work that does not.
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, &loop, look);
   poll.start();
   loop.exec(QEventLoop::ExcludeUserInputEvents);
+  lookNow = outer;
+}
+
+void WakeTheWait() {
+  if (qApp == nullptr) return;
+  QMetaObject::invokeMethod(
+      qApp,
+      [] {
+        if (lookNow != nullptr) (*lookNow)();
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -49,6 +66,7 @@ void InstallQtInteraction() {
   hooks.setMousePointer = SetPointer;
   hooks.doEvents = [] { QCoreApplication::processEvents(); };
   hooks.waitUntil = WaitKeepingPaint;
+  hooks.wake = WakeTheWait;
   rt::InstallInteraction(std::move(hooks));
 }
 

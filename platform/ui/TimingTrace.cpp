@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "platform/runtime/Interaction.h"
+#include "platform/runtime/Moments.h"
 
 namespace zr::ui {
 namespace {
@@ -59,6 +60,7 @@ void StartTimingTrace() {
   if (!TimingRequested()) return;
   new WindowPaintTrace(qApp);
   TraceMessageBoxes();
+  rt::InstallMomentListener([](const char* moment) { TraceMoment("step", moment); });
 }
 
 }  // namespace zr::ui

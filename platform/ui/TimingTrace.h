@@ -12,9 +12,10 @@ bool TimingRequested();
 // Prints one moment, whether or not the trace was asked for.
 void TraceMoment(const char* moment, const std::string& detail);
 
-// From here on, each window's first paint (once flushed) and each message
-// box asked for and answered. Needs the QApplication and the installed
-// message box; does nothing unless the trace was asked for.
+// From here on, each window's first paint (once flushed), each message box
+// asked for and answered, and each moment the lower layers mark ("step").
+// Needs the QApplication and the installed message box; does nothing unless
+// the trace was asked for.
 void StartTimingTrace();
 
 }  // namespace zr::ui

@@ -121,9 +121,24 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
   }
   lzh::ExtractOptions options;
   options.ownerOnly = IsTemporaryFolder(destination);
+  // The version check's copy is read once and deleted.
+  options.flush = !(options.ownerOnly && mode == 1);
   const int missing =
       lzh::ExtractMembersWaiting(archivePath, destination, static_cast<lzh::Mode>(mode), members, options);
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
 }
+
+void BeginLocalExtractionAhead(const std::string& archivePath, int16_t mode, const std::vector<std::string>& members) {
+  if (mode != 0 && mode != 1) return;
+  // The same folder the restore derives from the setting, or no match later.
+  std::string dataFolder = Setting("Common", "DataPath");
+  if (dataFolder.empty() || dataFolder.front() != '/') return;
+  if (dataFolder.back() != '/') dataFolder += '/';
+  lzh::ExtractOptions options;
+  options.ownerOnly = IsTemporaryFolder(dataFolder);
+  lzh::ReadAheadMembers(archivePath, dataFolder, static_cast<lzh::Mode>(mode), members, options);
+}
+
+void DropLocalExtractionAhead() { lzh::DropReadAhead(); }
 
 }  // namespace zr::suite

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "suite/SuiteServices.h"
 
@@ -37,5 +38,10 @@ class LocalSuiteServices : public SuiteServices {
   FolderPicker folderPicker_;
   std::optional<std::filesystem::path> registeredLock_;
 };
+
+// The extraction ahead of a restore on this platform: into the data folder
+// ("Common" / "DataPath"), as ExtractArchive will ask for it.
+void BeginLocalExtractionAhead(const std::string& archivePath, int16_t mode, const std::vector<std::string>& members);
+void DropLocalExtractionAhead();
 
 }  // namespace zr::suite

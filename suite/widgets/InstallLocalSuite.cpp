@@ -12,6 +12,9 @@ ComponentFactory InstallLocalSuite() {
   factory.suiteServices = [] { return std::make_unique<LocalSuiteServices>(PickFolder); };
   factory.startGate = [] { return std::make_unique<LocalStartGate>(); };
   factory.progressNotice = [] { return std::make_unique<QtProgressNotice>(); };
+  factory.beginExtractionAhead = BeginLocalExtractionAhead;
+  factory.dropExtractionAhead = DropLocalExtractionAhead;
+  PrepareProgressNoticeAfterFirstPaint();
   return InstallComponentFactory(std::move(factory));
 }
 

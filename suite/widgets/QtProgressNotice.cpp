@@ -18,6 +18,49 @@ namespace {
 
 constexpr int kStepsPerSweep = 24;
 
+// A notice window built while nobody waits (PrepareProgressNotice), taken by
+// the next notice, so that showing it is all a restore waits for.
+QPointer<QWidget> spare;
+
+QWidget* BuildNoticeWindow() {
+  auto* window =
+      new QFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+  window->setObjectName(QStringLiteral("zrProgressNotice"));
+  window->setFrameShape(QFrame::Box);
+  window->setLineWidth(1);
+  window->setAttribute(Qt::WA_ShowWithoutActivating);
+  window->setFocusPolicy(Qt::NoFocus);
+
+  auto* label = new QLabel(window);
+  label->setObjectName(QStringLiteral("message"));
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(Qt::AlignCenter);
+
+  auto* layout = new QVBoxLayout(window);
+  layout->setContentsMargins(24, 16, 24, 16);
+  layout->setSpacing(12);
+  layout->addWidget(label);
+  layout->addWidget(new BusyIndicator(window));
+  return window;
+}
+
+// Prepares the spare notice after the first paint of a window, once that
+// paint and what it set off are done.
+class PrepareAfterFirstPaint : public QObject {
+ public:
+  explicit PrepareAfterFirstPaint(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Paint && widget != nullptr && widget->isWindow()) {
+      qApp->removeEventFilter(this);
+      // Twice queued: whatever else waits on that paint goes first.
+      QTimer::singleShot(0, qApp, [] { QTimer::singleShot(0, qApp, PrepareProgressNotice); });
+      deleteLater();
+    }
+    return false;
+  }
+};
+
 void RequireWidgetThread() {
   auto* app = QCoreApplication::instance();
   if (app == nullptr || QThread::currentThread() != app->thread()) {
@@ -71,25 +114,28 @@ QtProgressNotice::QtProgressNotice() {
   if (app == nullptr || QThread::currentThread() != app->thread()) {
     throw rt::RuntimeError(rt::err::CannotCreateComponent, "処理中の表示を作成できません。");
   }
-  auto* window =
-      new QFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
-  window->setObjectName(QStringLiteral("zrProgressNotice"));
-  window->setFrameShape(QFrame::Box);
-  window->setLineWidth(1);
-  window->setAttribute(Qt::WA_ShowWithoutActivating);
-  window->setFocusPolicy(Qt::NoFocus);
-
-  label_ = new QLabel(window);
-  label_->setObjectName(QStringLiteral("message"));
-  label_->setTextFormat(Qt::PlainText);
-  label_->setAlignment(Qt::AlignCenter);
-
-  auto* layout = new QVBoxLayout(window);
-  layout->setContentsMargins(24, 16, 24, 16);
-  layout->setSpacing(12);
-  layout->addWidget(label_);
-  layout->addWidget(new BusyIndicator(window));
+  QWidget* window = spare.data();
+  spare = nullptr;
+  if (window == nullptr) window = BuildNoticeWindow();
+  label_ = window->findChild<QLabel*>(QStringLiteral("message"));
   window_ = window;
+}
+
+void PrepareProgressNotice() {
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (spare || app == nullptr || QThread::currentThread() != app->thread()) return;
+  QWidget* window = BuildNoticeWindow();
+  window->ensurePolished();
+  window->adjustSize();
+  // The native window and the wait cursor's first use, here rather than in
+  // the restore; the pointer over the notice is the hourglass in any case.
+  window->setCursor(Qt::WaitCursor);
+  window->winId();
+  spare = window;
+}
+
+void PrepareProgressNoticeAfterFirstPaint() {
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) new PrepareAfterFirstPaint(qApp);
 }
 
 QtProgressNotice::~QtProgressNotice() {

@@ -38,6 +38,12 @@ class BusyIndicator : public QWidget {
   std::atomic<int> step_{0};
 };
 
+// Builds a notice window ahead, for the next QtProgressNotice to take; on
+// the widget thread only, otherwise nothing happens.
+void PrepareProgressNotice();
+// The same once a window of the program has painted for the first time.
+void PrepareProgressNoticeAfterFirstPaint();
+
 // The wait notice: a small frameless window with the message and a busy
 // indicator, centred over the active window (or the screen without one).
 // Every call must come from the thread that runs the widgets; a call from

@@ -29,11 +29,15 @@ RealSuite::RealSuite() {
   factory.suiteServices = [] { return std::make_unique<suite::LocalSuiteServices>(); };
   factory.startGate = [] { return std::make_unique<suite::LocalStartGate>(); };
   factory.progressNotice = [] { return std::make_unique<QuietNotice>(); };
+  factory.beginExtractionAhead = suite::BeginLocalExtractionAhead;
+  factory.dropExtractionAhead = suite::DropLocalExtractionAhead;
   previous_ = suite::InstallComponentFactory(factory);
   restore::InstallHistoryRoot([history = history()] { return history; });
 }
 
 RealSuite::~RealSuite() {
+  // A check that passed without a restore after it leaves its work ahead.
+  suite::DropExtractionAhead();
   restore::InstallHistoryRoot(nullptr);
   suite::InstallComponentFactory(previous_);
   startup::GStrTempPath.clear();

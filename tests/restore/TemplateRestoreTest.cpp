@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "restore/TemplateRestore.h"
+#include "restore/VersionCheck.h"
 #include "tests/restore/RealSuite.h"
 #include "tests/restore/RestoreFixture.h"
 #include "tools/demo/DemoBackups.h"
@@ -60,6 +61,31 @@ TEST_F(TemplateRestoreTest, ReplacesBothLiveTemplatesWithTheArchivesCopies) {
   EXPECT_EQ(test::ReadFile(TuBun()), demo::TemplateDatabase("TUBUN", "復元後"));
   EXPECT_FALSE(fs::exists(suite.data() / "Data"));
   EXPECT_EQ(form.enabledChanges, (std::vector<bool>{false, true}));
+}
+
+// As the Execute command runs them: the check begins the templates ahead, the
+// restore takes them, a refusal drops them.
+TEST_F(TemplateRestoreTest, CheckThenRestoreTakesTheTemplatesDecodedAheadAndARefusalDropsThem) {
+  const auto dataFolderEntries = [this] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(suite.data())) names.push_back(entry.path().filename());
+    return names;
+  };
+  demo::WriteBackupArchive(suite.backups() / "v930.lzh", {"9.3.0", true, false, "対象外"});
+  ui.Answer(mb::AnswerOk);
+  EXPECT_FALSE(MBlnZrVerChk(form, "v930.lzh"));
+  ExpectLiveFilesUntouched();
+  EXPECT_EQ(dataFolderEntries(), std::vector<std::string>{"Work"});
+
+  demo::WriteBackupArchive(suite.backups() / "good.lzh", {"9.2.0", true, false, "先読み"});
+  ui.Answer(mb::AnswerOk);
+  ASSERT_TRUE(MBlnZrVerChk(form, "good.lzh"));
+  MSubRestoreSyori(form, "good.lzh");
+  ASSERT_EQ(ui.boxes().size(), 2u);
+  EXPECT_EQ(ui.boxes()[1].text, "雛形（文書選択編集）の復旧を完了しました。");
+  EXPECT_EQ(test::ReadFile(Bunsyo()), demo::TemplateDatabase("BUNSYO", "先読み"));
+  EXPECT_EQ(test::ReadFile(TuBun()), demo::TemplateDatabase("TUBUN", "先読み"));
+  EXPECT_EQ(dataFolderEntries(), std::vector<std::string>{"Work"});
 }
 
 TEST_F(TemplateRestoreTest, DataFolderWithOrWithoutClosingSeparatorAndMissingWorkFolder) {

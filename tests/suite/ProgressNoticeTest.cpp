@@ -62,6 +62,28 @@ TEST(ProgressNoticeTest, ShowsItsMessageBetweenTheTwoRefreshes) {
   EXPECT_EQ(ShownNotice(), nullptr);
 }
 
+TEST(ProgressNoticeTest, AWindowPreparedAheadIsTakenByTheNextNotice) {
+  PrepareProgressNotice();
+  QWidget* prepared = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->objectName() == QStringLiteral("zrProgressNotice")) prepared = widget;
+  }
+  ASSERT_NE(prepared, nullptr);
+  EXPECT_FALSE(prepared->isVisible());
+
+  QtProgressNotice notice;
+  EXPECT_EQ(notice.window(), prepared);
+  notice.SetMessage("リストアしています．．．");
+  notice.SetVisible(-1);
+  notice.Refresh();
+  ASSERT_EQ(ShownNotice(), prepared);
+  EXPECT_EQ(prepared->findChild<QLabel*>(QStringLiteral("message"))->text(),
+            QStringLiteral("リストアしています．．．"));
+
+  QtProgressNotice second;
+  EXPECT_NE(second.window(), prepared) << "one prepared window, taken once";
+}
+
 TEST(ProgressNoticeTest, ReleasingTheNoticeTakesItsWindowAway) {
   {
     QtProgressNotice notice;
