@@ -4,7 +4,9 @@
 
 #include "platform/runtime/RuntimeError.h"
 #include "suite/local/LocalSuiteServices.h"
+#include "tests/support/ErrorOf.h"
 #include "tests/support/SuiteHomeScope.h"
+#include "tests/support/WithoutFileAccessOverride.h"
 
 namespace zr::suite {
 namespace {
@@ -134,22 +136,16 @@ TEST_F(IniTest, MissingSuiteHomeGivesEmpty) {
 
 TEST_F(IniTest, FileThatCannotBeReadIsAnError) {
   WriteSettings("[COMMON]\nroot=/opt/\n");
-  chmod(home.home().c_str(), 0755);
-  chmod((home.home() / "suite.ini").c_str(), 0600);
-  const int status = test::RunInChild([] {
-    if (setgid(65534) != 0 || setuid(65534) != 0) return 90;
-    LocalSuiteServices asNobody;
+  chmod((home.home() / "suite.ini").c_str(), 0);
+  {
+    test::WithoutFileAccessOverride unprivileged;
+    LocalSuiteServices services;
     std::string section = "COMMON";
     std::string key = "root";
     std::string value;
-    try {
-      asNobody.ReadSetting(section, key, value);
-    } catch (const rt::RuntimeError& e) {
-      return e.number() == rt::err::PermissionDenied ? 0 : 91;
-    }
-    return 92;
-  });
-  EXPECT_EQ(status, 0) << "90: could not drop privileges, 91: other error, 92: no error";
+    EXPECT_EQ(test::ErrorOf([&] { services.ReadSetting(section, key, value); }), rt::err::PermissionDenied);
+  }
+  chmod((home.home() / "suite.ini").c_str(), 0644);
 
   // A folder in the file's place exists but cannot be read as a file either.
   test::WriteFile(home.home() / "ZrX.ini" / "inside", "");
