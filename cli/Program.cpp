@@ -12,6 +12,7 @@
 #include "platform/ui/JapaneseUi.h"
 #include "platform/ui/QtInteraction.h"
 #include "suite/Components.h"
+#include "suite/local/DataFolderRecovery.h"
 #include "suite/local/LocalStartGate.h"
 #include "suite/local/LocalSuiteServices.h"
 
@@ -31,6 +32,7 @@ void InstallSuiteWithoutWindows() {
   factory.suiteServices = [] { return std::make_unique<suite::LocalSuiteServices>(); };
   factory.startGate = [] { return std::make_unique<suite::LocalStartGate>(); };
   suite::InstallComponentFactory(std::move(factory));
+  suite::InstallRecoveryLog();
 }
 
 // Messages the suite's components show (the start gate names a running

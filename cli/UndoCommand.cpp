@@ -81,16 +81,18 @@ class UndoRun : public startup::RestoreWindowProvider {
     }
     const restore::HistoryEntry& newest = entries.front();
     const std::string dataFolder = restore::ReadDataFolder(*services);
+    if (!newest.problem.empty()) {
+      Tell("この履歴からは戻せません。" + newest.problem + "(" + newest.folder.string() + ")", rt::mb::Exclamation);
+      return kExitFailed;
+    }
     const std::string what =
         newest.time + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") + "の前の雛形（文書選択編集）に戻します。";
     if (!Confirmed(what, "現在の雛形は履歴に残ります。よろしいですか？")) {
       console_.out << "中止しました。\n";
       return kExitFailed;
     }
-    auto pending = restore::PendingHistoryEntry::Record(*root, dataFolder, newest.folder.string(),
-                                                        restore::kRequiredSuiteVersion, true);
-    restore::PutBack(newest, dataFolder);
-    pending.Keep();
+    restore::PutBack(*root, newest, dataFolder);
+    restore::PruneHistory(*root);
     Tell("雛形（文書選択編集）を " + newest.time + " の前の状態に戻しました。", rt::mb::Information);
     return kExitOk;
   }

@@ -11,13 +11,12 @@
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 #include "restore/VersionCheck.h"
+#include "suite/Templates.h"
 
 namespace zr::restore {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::vector<std::string> kTemplateMembers = {"Work\\ZrBunsyo.wf6", "Work\\ZrTuBun.wf6"};
 
 std::string Quoted(const std::string& member) { return "「" + member + "」"; }
 
@@ -92,7 +91,7 @@ BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scr
     return Refused("データのバージョン" + *version + "は復旧の対象外です（9.0.0、9.1.0、9.2.0が対象）。", *version);
   }
 
-  for (const std::string& wanted : kTemplateMembers) {
+  for (const std::string& wanted : suite::kTemplateMembers) {
     const lzh::MemberCheck* found = Find(members, wanted);
     if (found == nullptr) return Refused(Quoted(wanted) + "がありません。", *version);
     if (found->damage) return Refused(Quoted(found->name) + "が壊れています。", *version);

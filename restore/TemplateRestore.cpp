@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/replace/Journal.h"
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/Moments.h"
 #include "platform/runtime/RuntimeError.h"
@@ -37,6 +38,10 @@ std::string ReadDataFolder(suite::SuiteServices& services) {
     throw rt::RuntimeError(rt::err::PathNotFound, "データフォルダ（Common の DataPath）が設定されていません。");
   }
   if (!rt::EndsWith(folder, startup::kSep)) folder += startup::kSep;
+  // A relative folder would be taken from wherever the program was started.
+  if (folder.front() != '/') {
+    throw rt::RuntimeError(rt::err::InvalidProcedureCall, "展開先のフォルダーが正しくありません。(" + folder + ")");
+  }
   return folder;
 }
 
@@ -91,12 +96,17 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
       }
       rt::Moment("restore-history-recorded");
       int16_t missing = 0;
-      services->ExtractArchive(form.hWnd(), archivePath, dataFolder, kKeepFoldersMode, members, missing);
+      {
+        // The entry counts from the moment the replacement is on disk.
+        std::optional<replace::JournalScope> entryScope;
+        if (history) entryScope.emplace(history->journal(), history->token());
+        services->ExtractArchive(form.hWnd(), archivePath, dataFolder, kKeepFoldersMode, members, missing);
+      }
       // The archive lacked a template: nothing was written, and saying
       // "completed" would be a lie.
       if (missing != 0) throw MissingMembersError(archivePath, members, missing);
       rt::Moment("restore-extracted");
-      if (history) pruning.Start(history->KeepWithoutPruning());
+      if (history) pruning.Start(history->root());
     }
 
     notice->SetVisible(0);

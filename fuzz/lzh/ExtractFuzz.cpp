@@ -12,7 +12,7 @@
 
 #include "platform/lzh/ArchiveIndex.h"
 #include "platform/lzh/Extract.h"
-#include "platform/lzh/FileOps.h"
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
 namespace zr::lzh::fuzz {
@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 // Durability is not what is being searched for; skipping fsync keeps the
 // fuzzer fast.
-class NoSyncOps : public FileOps {
+class NoSyncOps : public rt::FileOps {
  public:
   int Fsync(int) override { return 0; }
 };
@@ -86,8 +86,8 @@ void ExtractOnce(const uint8_t* data, std::size_t size) {
   static Scratch scratch;
   static NoSyncOps ops;
   struct Installed {
-    FileOps* previous = InstallFileOps(&ops);
-    ~Installed() { InstallFileOps(previous); }
+    rt::FileOps* previous = rt::InstallFileOps(&ops);
+    ~Installed() { rt::InstallFileOps(previous); }
   } installed;
   {
     std::ofstream f(scratch.archive, std::ios::binary | std::ios::trunc);

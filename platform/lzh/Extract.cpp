@@ -16,11 +16,11 @@
 
 #include "platform/lzh/ArchiveIndex.h"
 #include "platform/lzh/ErrorTexts.h"
-#include "platform/lzh/FileOps.h"
 #include "platform/lzh/MemberDecoder.h"
 #include "platform/lzh/MemberName.h"
-#include "platform/lzh/Recovery.h"
-#include "platform/lzh/Replacement.h"
+#include "platform/replace/Recovery.h"
+#include "platform/replace/Replacement.h"
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
 namespace zr::lzh {
@@ -123,14 +123,14 @@ class Extraction {
   // archive lacks; nothing is staged unless that is 0. Without `waitForFolder`
   // a folder another extraction holds is FolderBusy.
   int Prepare(bool waitForFolder) {
-    archiveFd_ = OwnedFd(Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
+    archiveFd_ = rt::OwnedFd(rt::Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
     if (!archiveFd_.valid()) throw ArchiveOpenError(errno, archive_);
     struct stat& st = archiveStat_;
-    if (Ops().Fstat(archiveFd_.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);
+    if (rt::Ops().Fstat(archiveFd_.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);
     if (!S_ISREG(st.st_mode)) throw ArchiveOpenError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, archive_);
     const auto size = static_cast<uint64_t>(st.st_size);
 
-    destinationFd_ = OwnedFd(Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    destinationFd_ = rt::OwnedFd(rt::Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (!destinationFd_.valid()) {
       if (errno == ENOENT || errno == ENOTDIR) {
         throw rt::RuntimeError(rt::err::PathNotFound, "展開先のフォルダーが見つかりません。(" + destination_ + ")");
@@ -139,11 +139,17 @@ class Extraction {
     }
     // Ahead of time, a folder another extraction holds is left alone.
     if (waitForFolder) {
-      LockFolder(destinationFd_.get(), destination_);
-    } else if (Ops().Flock(destinationFd_.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      replace::LockFolder(destinationFd_.get(), destination_);
+    } else if (rt::Ops().Flock(destinationFd_.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
       throw FolderBusy{};
     }
-    RecoverIn(destinationFd_.get(), destination_);
+    // Only the files this extraction writes may be touched by what an
+    // earlier one left here.
+    replace::RecoveryScope scope;
+    for (const Target& t : targets_) scope.targets.push_back(t.output);
+    const std::shared_ptr<replace::Journal> journal = replace::InstalledJournal();
+    scope.journal = journal.get();
+    replace::RecoverIn(destinationFd_.get(), destination_, scope);
 
     bool fresh = false;
     index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
@@ -160,7 +166,7 @@ class Extraction {
     if (!read) throw ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout));
 
     replacement_ =
-        std::make_unique<Replacement>(destinationFd_.get(), destination_, options_.ownerOnly, options_.flush);
+        std::make_unique<replace::Replacement>(destinationFd_.get(), destination_, options_.ownerOnly, options_.flush);
     std::vector<rt::UniqueFd> copies;
     for (const Target& t : targets_) copies.push_back(replacement_->Stage(replacement_->Add(t.output, t.label)));
     DecodeAll(archiveFd_.get(), size, *replacement_, copies);
@@ -185,7 +191,7 @@ class Extraction {
   // The file at the archive's path is still the one Prepare decoded.
   bool ArchiveUnchanged() const {
     struct stat now {};
-    if (Ops().FstatAt(AT_FDCWD, archive_.c_str(), &now, 0) != 0) return false;
+    if (rt::Ops().FstatAt(AT_FDCWD, archive_.c_str(), &now, 0) != 0) return false;
     const struct stat& then = archiveStat_;
     return now.st_dev == then.st_dev && now.st_ino == then.st_ino && now.st_size == then.st_size &&
            now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec &&
@@ -195,7 +201,7 @@ class Extraction {
  private:
   // Each member on its own thread with its own reader; the first failure
   // stops the others, and the earliest requested member's error is reported.
-  void DecodeAll(int archiveFd, uint64_t size, const Replacement& replacement,
+  void DecodeAll(int archiveFd, uint64_t size, const replace::Replacement& replacement,
                  const std::vector<rt::UniqueFd>& copies) {
     std::atomic<bool>& stop = stop_;
     std::vector<std::exception_ptr> errors(targets_.size());
@@ -237,7 +243,7 @@ class Extraction {
   rt::UniqueFd destinationFd_;
   struct stat archiveStat_ {};
   std::shared_ptr<const MemberIndex> index_;
-  std::unique_ptr<Replacement> replacement_;
+  std::unique_ptr<replace::Replacement> replacement_;
   std::atomic<bool> stop_{false};
 };
 

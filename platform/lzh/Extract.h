@@ -54,10 +54,4 @@ void ReadAheadMembers(const std::string& archivePath, const std::string& destina
 // Ends the extraction begun ahead, if one is pending, and removes its copies.
 void DropReadAhead();
 
-// Finishes what an extraction into `folder` left when its process died: the
-// old files come back where a replacement was under way, and the temporary
-// files of our own naming go. Call it where the tool starts, for the folders
-// it extracts into; a missing folder is nothing to do.
-void RecoverInterruptedReplacement(const std::string& folder);
-
 }  // namespace zr::lzh

@@ -2,9 +2,11 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "platform/lzh/Extract.h"
+#include "platform/replace/Journal.h"
 #include "platform/runtime/Interaction.h"
 
 namespace zr::lzh {
@@ -17,7 +19,12 @@ int ExtractMembersWaiting(const std::string& archivePath, const std::string& des
     std::exception_ptr error;
   };
   auto shared = std::make_shared<Shared>();
-  std::thread worker([shared, archivePath, destination, mode, members, options] {
+  // The journal entry the caller's replacement commits goes along; the
+  // caller waits here, so it outlives the worker.
+  replace::JournalScope* scope = replace::JournalScope::Current();
+  std::thread worker([shared, archivePath, destination, mode, members, options, scope] {
+    std::optional<replace::JournalScope> inherited;
+    if (scope != nullptr) inherited.emplace(scope->journal(), scope->token());
     try {
       shared->result = ExtractMembers(archivePath, destination, mode, members, options);
     } catch (...) {

@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "platform/lzh/ErrorTexts.h"
-#include "platform/lzh/FileOps.h"
+#include "platform/runtime/FileOps.h"
 
 namespace zr::lzh {
 namespace {
@@ -66,7 +66,7 @@ la_ssize_t MemberSource::DoRead(struct archive* a, const void** buffer) {
   block_.resize(kReadBlock);
   std::size_t got = 0;
   while (got < count) {
-    const ssize_t n = Ops().Pread(fd_, block_.data() + got, count - got, static_cast<off_t>(offset_ + got));
+    const ssize_t n = rt::Ops().Pread(fd_, block_.data() + got, count - got, static_cast<off_t>(offset_ + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Fail(a, ArchiveReadError(errno, archive_));

@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "platform/lzh/ErrorTexts.h"
-#include "platform/lzh/FileOps.h"
+#include "platform/runtime/FileOps.h"
 
 namespace zr::lzh {
 namespace {
@@ -20,7 +20,7 @@ std::size_t ReadAt(int fd, std::vector<uint8_t>& into, std::size_t count, uint64
   into.resize(std::max(into.size(), count));
   std::size_t got = 0;
   while (got < count) {
-    const ssize_t n = Ops().Pread(fd, into.data() + got, count - got, static_cast<off_t>(offset + got));
+    const ssize_t n = rt::Ops().Pread(fd, into.data() + got, count - got, static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       throw ArchiveReadError(errno, archive);

@@ -9,9 +9,9 @@
 
 #include "platform/lzh/Crc16.h"
 #include "platform/lzh/ErrorTexts.h"
-#include "platform/lzh/FileOps.h"
 #include "platform/lzh/HeaderGate.h"
 #include "platform/lzh/ThreadLocale.h"
+#include "platform/runtime/FileOps.h"
 
 namespace zr::lzh {
 namespace {
@@ -28,7 +28,7 @@ using ArchivePtr = std::unique_ptr<struct archive, ArchiveDeleter>;
 void WriteAll(int fd, const void* data, std::size_t size, const std::string& label, const std::string& shown) {
   const auto* p = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = Ops().Write(fd, p, size);
+    const ssize_t n = rt::Ops().Write(fd, p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw rt::ErrorFromErrno(errno, "「" + label + "」を書き込めません: " + shown);
@@ -112,7 +112,7 @@ void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member,
   }
   if (produced != header.originalSize) throw MemberDamaged(archive, label, "データの長さが格納サイズと一致しません");
   if (crc != header.dataCrc) throw MemberDamaged(archive, label, "データのCRCが一致しません");
-  if (out >= 0 && flush && Ops().Fsync(out) != 0)
+  if (out >= 0 && flush && rt::Ops().Fsync(out) != 0)
     throw rt::ErrorFromErrno(errno, "「" + label + "」をディスクに書き込めません: " + shown);
 }
 

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "platform/lzh/Header.h"
+#include "platform/replace/PathParts.h"
 #include "platform/runtime/TextConversion.h"
 
 namespace zr::lzh {
 
 // A member path as its folder and file parts, in UTF-8.
-using PathParts = std::vector<std::string>;
+using PathParts = replace::PathParts;
 
 // Splits a requested member name such as "Work\ZrBunsyo.wf6" ("\" or "/"
 // between parts). Throws rt::RuntimeError for a name that is empty, names a

@@ -8,15 +8,15 @@
 
 #include "platform/lzh/ArchiveIndex.h"
 #include "platform/lzh/ErrorTexts.h"
-#include "platform/lzh/FileOps.h"
+#include "platform/runtime/FileOps.h"
 
 namespace zr::lzh {
 
 std::vector<std::string> MissingMembers(const std::string& archivePath, const std::vector<std::string>& requested) {
-  rt::UniqueFd fd = OwnedFd(Ops().Open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
+  rt::UniqueFd fd = rt::OwnedFd(rt::Ops().Open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
   if (!fd.valid()) throw ArchiveOpenError(errno, archivePath);
   struct stat st {};
-  if (Ops().Fstat(fd.get(), &st) != 0) throw ArchiveOpenError(errno, archivePath);
+  if (rt::Ops().Fstat(fd.get(), &st) != 0) throw ArchiveOpenError(errno, archivePath);
   if (!S_ISREG(st.st_mode)) throw ArchiveOpenError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, archivePath);
   bool fresh = false;
   const auto index = IndexOf(fd.get(), st, archivePath, fresh);

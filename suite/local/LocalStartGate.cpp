@@ -8,6 +8,7 @@
 #include "platform/runtime/Interaction.h"
 #include "platform/runtime/RuntimeError.h"
 #include "suite/SuiteName.h"
+#include "suite/local/DataFolderRecovery.h"
 #include "suite/local/RunLocks.h"
 #include "suite/local/SuiteHome.h"
 
@@ -54,6 +55,7 @@ void LocalStartGate::Check(int32_t& answer) {
   const auto running = RunningOtherPrograms();
   if (running.empty()) {
     answer = 0;
+    RecoverDataFolder();
     return;
   }
   rt::MsgBox(RunningMessage(running), rt::mb::Exclamation | rt::mb::OkOnly, kSuiteName);

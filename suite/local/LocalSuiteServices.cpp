@@ -38,18 +38,6 @@ bool IsTemporaryFolder(const std::string& folder) {
   return !temporary.empty() && std::filesystem::equivalent(temporary, folder, ec);
 }
 
-// A restore cut short by a crash or power loss is finished before anything
-// else runs. A failure here is reported by the next extraction into the
-// same folder, through the error trap; it must not keep the tool from starting.
-void RecoverDataFolder() {
-  const std::string dataFolder = Setting("Common", "DataPath");
-  if (dataFolder.empty() || dataFolder.front() != '/') return;
-  try {
-    lzh::RecoverInterruptedReplacement(dataFolder);
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 LocalSuiteServices::LocalSuiteServices(FolderPicker folderPicker) : folderPicker_(std::move(folderPicker)) {}
@@ -74,7 +62,6 @@ void LocalSuiteServices::IsStartAllowed(SuiteBool& startFlag) {
   }
   // Asking again lets a start through once the other instance has ended.
   startFlag = AcquireRunLock(*lockFile) ? kTrue : kFalse;
-  if (startFlag == kTrue) RecoverDataFolder();
 }
 
 void LocalSuiteServices::GetProgramInfo(rt::ApplicationObject application, std::string& name, std::string& text,

@@ -1,5 +1,6 @@
 #include "suite/widgets/InstallLocalSuite.h"
 
+#include "suite/local/DataFolderRecovery.h"
 #include "suite/local/LocalStartGate.h"
 #include "suite/local/LocalSuiteServices.h"
 #include "suite/widgets/FolderPicker.h"
@@ -14,6 +15,7 @@ ComponentFactory InstallLocalSuite() {
   factory.progressNotice = [] { return std::make_unique<QtProgressNotice>(); };
   factory.beginExtractionAhead = BeginLocalExtractionAhead;
   factory.dropExtractionAhead = DropLocalExtractionAhead;
+  InstallRecoveryLog();
   PrepareProgressNoticeAfterFirstPaint();
   return InstallComponentFactory(std::move(factory));
 }

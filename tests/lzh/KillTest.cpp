@@ -16,6 +16,7 @@
 #include <random>
 
 #include "platform/lzh/Extract.h"
+#include "platform/replace/Recovery.h"
 #include "tests/lzh/LzhTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "tools/lzhwriter/LzhWriter.h"
@@ -189,7 +190,7 @@ TEST(LzhKill, KilledAtAnyPointEachTargetIsWholeOldOrWholeNew) {
     ASSERT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0) << "child failed with " << WEXITSTATUS(status);
 
     const fs::path& folder = folders[slot];
-    RecoverInterruptedReplacement(folder.string());
+    replace::RecoverFolder(folder.string(), {{{"Work", "ZrBunsyo.wf6"}, {"Work", "ZrTuBun.wf6"}}});
     Slurp(folder / "Work/ZrBunsyo.wf6", bunsyo);
     Slurp(folder / "Work/ZrTuBun.wf6", tubun);
     ASSERT_TRUE(bunsyo == oldBunsyo || bunsyo == newBunsyo) << "trial " << finished << ": torn, " << bunsyo.size();

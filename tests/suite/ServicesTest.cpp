@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/runtime/RuntimeError.h"
+#include "suite/local/LocalStartGate.h"
 #include "suite/local/LocalSuiteServices.h"
 #include "tests/support/SuiteHomeScope.h"
 
@@ -114,6 +115,10 @@ TEST(StartTest, AnInterruptedRestoreIsTidiedWhenTheToolMayStart) {
   services.RegisterProgram(id, flag);
   services.IsStartAllowed(flag);
   ASSERT_EQ(kTrue, flag);
+  EXPECT_TRUE(std::filesystem::exists(data / ".zrtmp-0123456789ab")) << "not before the start gate has decided";
+  int32_t answer = -1;
+  LocalStartGate().Check(answer);
+  ASSERT_EQ(0, answer);
   EXPECT_FALSE(std::filesystem::exists(data / ".zrtmp-0123456789ab"));
   EXPECT_TRUE(std::filesystem::exists(data / "ZrBunsyo.wf6"));
 }

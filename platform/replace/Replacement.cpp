@@ -1,5 +1,5 @@
 // Replaces a set of files under one folder together: all of them or none, across failures and crashes.
-#include "platform/lzh/Replacement.h"
+#include "platform/replace/Replacement.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,31 +8,19 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/lzh/FileOps.h"
-#include "platform/lzh/OurNames.h"
+#include "platform/replace/IntentRecord.h"
+#include "platform/replace/Journal.h"
+#include "platform/replace/LinkOrCopy.h"
+#include "platform/replace/OurNames.h"
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
-namespace zr::lzh {
+namespace zr::replace {
 namespace {
 
+using rt::Ops;
+
 constexpr int kNameAttempts = 100;
-
-// File systems without hard links (exFAT, many SMB shares) say so with one of these.
-bool NoHardLinks(int errnum) { return errnum == EPERM || errnum == EOPNOTSUPP || errnum == EMLINK || errnum == ENOSYS; }
-
-void WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = Ops().Write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  errno = 0;
-}
 
 }  // namespace
 
@@ -54,6 +42,12 @@ std::size_t Replacement::Add(const PathParts& target, const std::string& label) 
   return items_.size() - 1;
 }
 
+std::size_t Replacement::AddRemoval(const PathParts& target, const std::string& label) {
+  const std::size_t index = Add(target, label);
+  items_[index].removal = true;
+  return index;
+}
+
 std::string Replacement::Where(const PathParts& relative) const {
   std::string s = destination_ == "/" ? "" : destination_;
   for (const std::string& part : relative) s += "/" + part;
@@ -63,6 +57,14 @@ std::string Replacement::Where(const PathParts& relative) const {
 std::string Replacement::Shown(std::size_t index) const { return Where(items_[index].target); }
 
 std::string Replacement::InDestination(const std::string& name) const { return Where({name}); }
+
+std::string Replacement::Labels() const {
+  std::string names;
+  for (const Item& item : items_) {
+    if (item.active) names += "「" + item.label + "」";
+  }
+  return names;
+}
 
 int Replacement::Folder(const Item& item) {
   int parent = destinationFd_;
@@ -76,17 +78,20 @@ int Replacement::Folder(const Item& item) {
       parent = cached->second;
       continue;
     }
-    int fd = Ops().OpenAt(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0 && errno == ENOENT) {
+    // A link in place of a folder would carry the files somewhere else.
+    constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = Ops().OpenAt(parent, part.c_str(), kFolderFlags, 0);
+    if (fd < 0 && errno == ENOENT && !item.removal) {
       if (Ops().MkdirAt(parent, part.c_str(), 0777) == 0) {
         created_.emplace_back(parent, part);
         createdPaths_.push_back(path);
       } else if (errno != EEXIST) {
         throw rt::ErrorFromErrno(errno, "「" + item.label + "」の展開先のフォルダーを作成できません: " + Where(path));
       }
-      fd = Ops().OpenAt(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+      fd = Ops().OpenAt(parent, part.c_str(), kFolderFlags, 0);
     }
     if (fd < 0) {
+      if (errno == ENOENT && item.removal) return -1;
       throw rt::ErrorFromErrno(errno, "「" + item.label + "」の展開先のフォルダーを開けません: " + Where(path));
     }
     folders_.emplace(key, fd);
@@ -123,7 +128,7 @@ rt::UniqueFd Replacement::Stage(std::size_t index) {
       continue;
     }
     item.staged = name;
-    rt::UniqueFd copy = OwnedFd(fd);
+    rt::UniqueFd copy = rt::OwnedFd(fd);
     if (keepMode) {
       if (Ops().Fchmod(fd, st.st_mode & 07777) != 0) {
         throw rt::ErrorFromErrno(errno, "「" + item.label + "」の一時ファイルを作成できません: " + InDestination(name));
@@ -138,6 +143,12 @@ rt::UniqueFd Replacement::Stage(std::size_t index) {
 
 void Replacement::Finish(std::size_t index, rt::UniqueFd copy) {
   Item& item = items_[index];
+  // What recovery later recognises the copy by, wherever it then stands.
+  struct stat st {};
+  if (Ops().Fstat(copy.get(), &st) != 0) {
+    throw rt::ErrorFromErrno(errno, "「" + item.label + "」を書き込めません: " + InDestination(item.staged));
+  }
+  item.placed = FileIdentity::Of(st);
   if (Ops().Close(copy.Release()) != 0) {
     throw rt::ErrorFromErrno(errno, "「" + item.label + "」を書き込めません: " + InDestination(item.staged));
   }
@@ -147,24 +158,35 @@ void Replacement::Finish(std::size_t index, rt::UniqueFd copy) {
 void Replacement::Commit() {
   // Copies that were never finished are not part of the replacement.
   for (Item& item : items_) {
-    if (!item.finished && !item.staged.empty()) {
+    if (!item.removal && !item.finished && !item.staged.empty()) {
       Ops().UnlinkAt(destinationFd_, item.staged.c_str(), 0);
       item.staged.clear();
     }
   }
+  for (Item& item : items_) {
+    if (item.removal) {
+      item.folderFd = Folder(item);
+      struct stat st {};
+      item.active =
+          item.folderFd >= 0 && Ops().FstatAt(item.folderFd, item.target.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    } else {
+      item.active = item.finished;
+    }
+  }
   // One rename replaces one file atomically; backups and a record are what
-  // make several of them one change.
-  const auto finished = std::count_if(items_.begin(), items_.end(), [](const Item& i) { return i.finished; });
-  if (finished > 1) {
+  // make several of them one change, and what lets a journal entry follow it.
+  JournalScope* journal = JournalScope::Current();
+  const auto active = std::count_if(items_.begin(), items_.end(), [](const Item& i) { return i.active; });
+  if (active > 1 || (journal != nullptr && active > 0)) {
     MakeBackups();
-    WriteRecord();
+    WriteRecord(journal != nullptr ? journal->token() : std::string());
   }
   PutInPlace();
 }
 
 void Replacement::MakeBackups() {
   for (Item& item : items_) {
-    if (!item.finished) continue;
+    if (!item.active) continue;
     const std::string& file = item.target.back();
     struct stat st {};
     if (Ops().FstatAt(item.folderFd, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -173,6 +195,7 @@ void Replacement::MakeBackups() {
       }
       continue;
     }
+    item.old = FileIdentity::Of(st);
     for (int attempt = 0;; ++attempt) {
       item.backup = NewName(kBackupPrefix);
       if (Ops().LinkAt(item.folderFd, file.c_str(), destinationFd_, item.backup.c_str()) == 0) {
@@ -191,10 +214,11 @@ void Replacement::MakeBackups() {
   }
 }
 
-void Replacement::WriteRecord() {
+void Replacement::WriteRecord(const std::string& token) {
   Intent intent;
+  intent.token = token;
   for (const Item& item : items_) {
-    if (item.finished) intent.entries.push_back({item.target, item.staged, item.backup});
+    if (item.active) intent.entries.push_back({item.target, item.staged, item.backup, item.old, item.placed});
   }
   intent.createdFolders = createdPaths_;
   const std::string bytes = EncodeIntent(intent);
@@ -207,9 +231,8 @@ void Replacement::WriteRecord() {
       throw rt::ErrorFromErrno(errno, "置き換えの記録を作成できません: " + InDestination(name));
     }
     record_ = name;
-    rt::UniqueFd file = OwnedFd(fd);
-    WriteAll(fd, bytes);
-    if (errno != 0 || (flush_ && Ops().Fsync(fd) != 0) || Ops().Close(file.Release()) != 0) {
+    rt::UniqueFd file = rt::OwnedFd(fd);
+    if (!rt::WriteAll(fd, bytes) || (flush_ && Ops().Fsync(fd) != 0) || Ops().Close(file.Release()) != 0) {
       throw rt::ErrorFromErrno(errno, "置き換えの記録を書き込めません: " + InDestination(name));
     }
     break;
@@ -220,72 +243,111 @@ void Replacement::WriteRecord() {
   }
 }
 
+void Replacement::Flush(int fd, const std::string& shown, int& flushError, std::string& flushWhere) {
+  if (!flush_) return;
+  if (Ops().Fsync(fd) != 0 && flushError == 0) {
+    flushError = errno;
+    flushWhere = shown;
+  }
+}
+
 void Replacement::PutInPlace() {
   for (std::size_t i = 0; i < items_.size(); ++i) {
     Item& item = items_[i];
-    if (!item.finished) continue;
+    if (!item.active) continue;
     const char* file = item.target.back().c_str();
     if (item.renameBackup) {
       if (Ops().RenameAt(item.folderFd, file, destinationFd_, item.backup.c_str()) != 0) {
-        Roll(i, errno, "「" + item.label + "」を置き換えられません: " + Where(item.target));
+        Roll(i, rt::ErrorFromErrno(errno, "「" + item.label + "」を置き換えられません: " + Where(item.target)));
       }
       item.backupMade = true;
+      if (item.removal) {
+        item.inPlace = true;
+        continue;
+      }
+      // The old file is out of the way on disk before a new one can take
+      // its name: otherwise a power cut could keep the second rename and lose
+      // the first, and with it the old file.
+      if (flush_ && (Ops().Fsync(item.folderFd) != 0 || Ops().Fsync(destinationFd_) != 0)) {
+        Roll(i, rt::ErrorFromErrno(errno, "「" + item.label + "」を置き換えられません: " + Where(item.target)));
+      }
     }
-    if (Ops().RenameAt(destinationFd_, item.staged.c_str(), item.folderFd, file) != 0) {
-      Roll(i, errno, "「" + item.label + "」を置き換えられません: " + Where(item.target));
+    if (item.removal) {
+      if (Ops().UnlinkAt(item.folderFd, file, 0) != 0) {
+        Roll(i, rt::ErrorFromErrno(errno, "「" + item.label + "」を削除できません: " + Where(item.target)));
+      }
+    } else if (Ops().RenameAt(destinationFd_, item.staged.c_str(), item.folderFd, file) != 0) {
+      Roll(i, rt::ErrorFromErrno(errno, "「" + item.label + "」を置き換えられません: " + Where(item.target)));
     }
     item.inPlace = true;
   }
 
-  // The renames reach the disk before the record that could undo them goes.
+  // The renames reach the disk before the journal entry counts and before
+  // the record that could undo them goes.
   int flushError = 0;
   std::string flushWhere;
   std::vector<int> flushed;
-  auto flush = [&](int fd, const std::string& shown) {
-    if (!flush_ || std::find(flushed.begin(), flushed.end(), fd) != flushed.end()) return;
+  auto flushOnce = [&](int fd, const std::string& shown) {
+    if (std::find(flushed.begin(), flushed.end(), fd) != flushed.end()) return;
     flushed.push_back(fd);
-    if (Ops().Fsync(fd) != 0 && flushError == 0) {
-      flushError = errno;
-      flushWhere = shown;
-    }
+    Flush(fd, shown, flushError, flushWhere);
   };
-  for (const auto& [parent, name] : created_) flush(parent, destination_);
+  for (const auto& [parent, name] : created_) flushOnce(parent, destination_);
   for (const Item& item : items_) {
-    if (item.finished) flush(item.folderFd, Where(item.target));
+    if (item.active) flushOnce(item.folderFd, Where(item.target));
+  }
+  flushOnce(destinationFd_, destination_);
+
+  bool journaled = false;
+  if (JournalScope* journal = JournalScope::Current(); journal != nullptr && !record_.empty()) {
+    try {
+      journal->journal().Commit(journal->token());
+    } catch (const rt::RuntimeError& e) {
+      // Without its way back the change does not happen.
+      Roll(items_.size() - 1, e);
+    }
+    journaled = true;
+  }
+  committed_ = true;
+  auto unflushed = [&](int errnum, const std::string& where) {
+    const rt::RuntimeError cause = rt::ErrorFromErrno(errnum, where);
+    return rt::RuntimeError(
+        cause.number(),
+        Labels() + "は置き換えましたが、ディスクに書き込まれていない可能性があります。(" + cause.description() + ")");
+  };
+  if (flushError != 0 && journaled) {
+    // The renames may not be on disk: the record and the backups stay for
+    // the next recovery, which finishes the change or, where the renames
+    // were lost, undoes it together with its journal entry.
+    keepForRecovery_ = true;
+    throw unflushed(flushError, flushWhere);
   }
   if (!record_.empty()) {
     if (Ops().UnlinkAt(destinationFd_, record_.c_str(), 0) != 0) {
-      Roll(items_.size() - 1, errno,
-           "置き換えの記録を削除できないため、置き換えを取り消しました: " + InDestination(record_));
+      if (!journaled) {
+        Roll(items_.size() - 1,
+             rt::ErrorFromErrno(
+                 errno, "置き換えの記録を削除できないため、置き換えを取り消しました: " + InDestination(record_)));
+      }
+      // The change counts already; the next recovery finishes it.
+      keepForRecovery_ = true;
+      throw unflushed(errno, InDestination(record_));
     }
     record_.clear();
-    if (flush_ && Ops().Fsync(destinationFd_) != 0 && flushError == 0) {
-      flushError = errno;
-      flushWhere = destination_;
-    }
+    Flush(destinationFd_, destination_, flushError, flushWhere);
   }
-  committed_ = true;
   for (Item& item : items_) {
     if (item.backupMade) Ops().UnlinkAt(destinationFd_, item.backup.c_str(), 0);
     item.backupMade = false;
   }
-  if (flushError != 0) {
-    std::string names;
-    for (const Item& item : items_) {
-      if (item.finished) names += "「" + item.label + "」";
-    }
-    const rt::RuntimeError cause = rt::ErrorFromErrno(flushError, flushWhere);
-    throw rt::RuntimeError(
-        cause.number(),
-        names + "は置き換えましたが、ディスクに書き込まれていない可能性があります。(" + cause.description() + ")");
-  }
+  if (flushError != 0) throw unflushed(flushError, flushWhere);
 }
 
-void Replacement::Roll(std::size_t upTo, int errnum, const std::string& what) {
+void Replacement::Roll(std::size_t upTo, const rt::RuntimeError& cause) {
   std::vector<std::string> kept;
   for (std::size_t j = upTo + 1; j-- > 0;) {
     Item& item = items_[j];
-    if (!item.finished) continue;
+    if (!item.active) continue;
     const char* file = item.target.back().c_str();
     if (item.backupMade && (item.inPlace || item.renameBackup)) {
       if (Ops().RenameAt(destinationFd_, item.backup.c_str(), item.folderFd, file) == 0) {
@@ -294,13 +356,12 @@ void Replacement::Roll(std::size_t upTo, int errnum, const std::string& what) {
       } else {
         kept.push_back(InDestination(item.backup));
       }
-    } else if (item.inPlace) {
+    } else if (item.inPlace && !item.removal) {
       // Nothing was there before: the new file goes again.
       Ops().UnlinkAt(item.folderFd, file, 0);
       item.inPlace = false;
     }
   }
-  const rt::RuntimeError cause = rt::ErrorFromErrno(errnum, what);
   if (kept.empty()) throw cause;
   // The record stays with the backups, so the next run puts them back; until
   // then a person can do it by hand.
@@ -322,4 +383,4 @@ void Replacement::Discard() {
   }
 }
 
-}  // namespace zr::lzh
+}  // namespace zr::replace

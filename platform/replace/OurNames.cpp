@@ -1,5 +1,7 @@
 // The names of the files the replacement makes beside the user's, and how to recognise them.
-#include "platform/lzh/OurNames.h"
+#include "platform/replace/OurNames.h"
+
+#include "platform/replace/PathParts.h"
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -7,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace zr::lzh {
+namespace zr::replace {
 namespace {
 
 constexpr std::size_t kRandomDigits = 12;
@@ -38,4 +40,13 @@ bool IsOurName(std::string_view name, std::string_view prefix) {
   return true;
 }
 
-}  // namespace zr::lzh
+bool IsAnyOurName(std::string_view name) {
+  return IsOurName(name, kTempPrefix) || IsOurName(name, kBackupPrefix) || IsOurName(name, kRecordPrefix);
+}
+
+bool IsSingleName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+}  // namespace zr::replace

@@ -1,12 +1,13 @@
-#include "platform/lzh/FileOps.h"
+#include "platform/runtime/FileOps.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-#include <atomic>
-#include <cstdio>
 
-namespace zr::lzh {
+#include <atomic>
+#include <cerrno>
+
+namespace zr::rt {
 namespace {
 
 FileOps systemOps;
@@ -21,6 +22,8 @@ int FileOps::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int FileOps::FstatAt(int dirFd, const char* name, struct stat* st, int flags) {
   return ::fstatat(dirFd, name, st, flags);
 }
+int FileOps::Fstatfs(int fd, struct statfs* st) { return ::fstatfs(fd, st); }
+ssize_t FileOps::Read(int fd, void* buffer, std::size_t count) { return ::read(fd, buffer, count); }
 ssize_t FileOps::Pread(int fd, void* buffer, std::size_t count, off_t offset) {
   return ::pread(fd, buffer, count, offset);
 }
@@ -45,8 +48,35 @@ FileOps* InstallFileOps(FileOps* ops) {
   return previous == &systemOps ? nullptr : previous;
 }
 
-rt::UniqueFd OwnedFd(int fd) {
-  return rt::UniqueFd(fd, [](int f) { return Ops().Close(f); });
+UniqueFd OwnedFd(int fd) {
+  return UniqueFd(fd, [](int f) { return Ops().Close(f); });
 }
 
-}  // namespace zr::lzh
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = Ops().Write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A write that neither fails nor progresses would spin forever.
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+ssize_t ReadUpTo(int fd, void* buffer, std::size_t count) {
+  std::size_t got = 0;
+  auto* bytes = static_cast<char*>(buffer);
+  while (got < count) {
+    const ssize_t n = Ops().Read(fd, bytes + got, count - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+}  // namespace zr::rt

@@ -11,23 +11,26 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/lzh/Extract.h"
-#include "platform/lzh/FileOps.h"
-#include "platform/lzh/IntentRecord.h"
-#include "platform/lzh/Replacement.h"
+#include "platform/replace/IntentRecord.h"
+#include "platform/replace/Recovery.h"
+#include "platform/replace/Replacement.h"
 #include "platform/runtime/RuntimeError.h"
-#include "tests/lzh/LzhTestSupport.h"
+#include "tests/replace/ReplaceTestSupport.h"
+#include "tests/support/ScriptedOps.h"
 #include "tests/support/TempDir.h"
 
-namespace zr::lzh::test {
+namespace zr::replace::test {
 namespace {
 
+namespace fs = std::filesystem;
+using rt::Ops;
+using zr::test::Op;
 using zr::test::ReadFile;
+using zr::test::ScopedOps;
+using zr::test::ScriptedOps;
 using zr::test::TempDir;
 using zr::test::WriteFile;
 
-const PathParts kFirst = {"Work", "ZrBunsyo.wf6"};
-const PathParts kSecond = {"Work", "ZrTuBun.wf6"};
 const std::string kReplacedButUnflushed = "置き換えましたが";
 
 void Replace(const fs::path& folder) {
@@ -76,9 +79,9 @@ struct Trial {
   }
   std::string Description() const { return error ? error->description() : ""; }
   void RecoverAndCheck(const std::string& expected) {
-    RecoverInterruptedReplacement(data.string());
+    Recover(data);
     EXPECT_EQ(expected, Pair());
-    EXPECT_EQ(3u, Snapshot(data).size()) << "only the user's files remain";
+    EXPECT_EQ(3u, CountFiles(data)) << "only the user's files remain";
   }
 };
 
@@ -107,7 +110,7 @@ std::string ExpectedAfter(const Trial& t) {
   return t.Description().find(kReplacedButUnflushed) != std::string::npos ? "new" : "old";
 }
 
-TEST(LzhReplacement, EverySingleFaultLeavesOneWholePairAndSaysWhich) {
+TEST(Replacement, EverySingleFaultLeavesOneWholePairAndSaysWhich) {
   for (bool noHardLinks : {false, true}) {
     const int total = CountOperations(noHardLinks);
     ASSERT_GT(total, 15);
@@ -129,7 +132,7 @@ TEST(LzhReplacement, EverySingleFaultLeavesOneWholePairAndSaysWhich) {
   }
 }
 
-TEST(LzhReplacement, EveryDoubleFaultKeepsTheOldFileAndNamesWhereItIs) {
+TEST(Replacement, EveryDoubleFaultKeepsTheOldFileAndNamesWhereItIs) {
   int kept = 0;
   for (bool noHardLinks : {false, true}) {
     // Before the commit a first fault ends the call at once; the single-fault sweep covers that.
@@ -166,7 +169,7 @@ TEST(LzhReplacement, EveryDoubleFaultKeepsTheOldFileAndNamesWhereItIs) {
   EXPECT_GT(kept, 0) << "some double faults hit the way back";
 }
 
-TEST(LzhReplacement, KilledAtEveryOperationTheNextRecoveryRestoresOneWholePair) {
+TEST(Replacement, KilledAtEveryOperationTheNextRecoveryRestoresOneWholePair) {
   for (bool withOldFiles : {true, false}) {
     for (bool noHardLinks : {false, true}) {
       const int total = CountOperations(noHardLinks);
@@ -182,7 +185,7 @@ TEST(LzhReplacement, KilledAtEveryOperationTheNextRecoveryRestoresOneWholePair) 
           ops.before = [&](Op, int, const char*, int) {
             if (ops.total == at + 1) raise(SIGKILL);
           };
-          InstallFileOps(&ops);
+          rt::InstallFileOps(&ops);
           try {
             Replace(t.data);
           } catch (...) {
@@ -197,16 +200,16 @@ TEST(LzhReplacement, KilledAtEveryOperationTheNextRecoveryRestoresOneWholePair) 
           ASSERT_EQ(0, WEXITSTATUS(status));
         }
         // A kill after the renames may still count as not done: then the old pair is back.
-        RecoverInterruptedReplacement(t.data.string());
+        Recover(t.data);
         const std::string pair = t.Pair();
         if (withOldFiles) {
           EXPECT_TRUE(pair == "old" || pair == "new") << pair;
           if (finished) {
             EXPECT_EQ("new", pair);
           }
-          EXPECT_EQ(3u, Snapshot(t.data).size()) << "only the user's files remain";
+          EXPECT_EQ(3u, CountFiles(t.data)) << "only the user's files remain";
         } else {
-          const std::size_t files = Snapshot(t.data).size();
+          const std::size_t files = CountFiles(t.data);
           EXPECT_TRUE((pair == "new" && files == 3) || files == 1) << pair << ", " << files << " entries";
         }
       }
@@ -214,41 +217,51 @@ TEST(LzhReplacement, KilledAtEveryOperationTheNextRecoveryRestoresOneWholePair) 
   }
 }
 
-TEST(LzhReplacement, RecoveryRemovesOnlyNamesOfOurExactPattern) {
+TEST(Replacement, RecoveryRemovesOnlyNamesOfOurExactPattern) {
   Trial t;
-  const std::vector<std::string> ours = {".zrtmp-0123456789ab", ".zrold-a1b2c3d4e5f6", ".zrplan-00000000ffff"};
-  const std::vector<std::string> others = {".zrtmp-0123456789AB", ".zrold-a1b2c3d4e5f", ".zrtmp-0123456789ab.bak",
-                                           ".zrplan-", "zrtmp-0123456789ab"};
+  const std::vector<std::string> ours = {".zrtmp-0123456789ab", ".zrold-a1b2c3d4e5f6"};
+  const std::vector<std::string> others = {".zrtmp-0123456789AB",     ".zrold-a1b2c3d4e5f",
+                                           ".zrtmp-0123456789ab.bak", ".zrplan-",
+                                           "zrtmp-0123456789ab",      ".zrplan-0123456789AB"};
   for (const auto& name : ours) WriteFile(t.data / name, "x");
   for (const auto& name : others) WriteFile(t.data / name, "x");
   WriteFile(t.data / "Work/.zrtmp-0123456789ab", "not in the folder we look after");
-  RecoverInterruptedReplacement(t.data.string());
+  Recover(t.data);
   for (const auto& name : ours) EXPECT_FALSE(fs::exists(t.data / name)) << name;
   for (const auto& name : others) EXPECT_TRUE(fs::exists(t.data / name)) << name;
   EXPECT_TRUE(fs::exists(t.data / "Work/.zrtmp-0123456789ab"));
   EXPECT_EQ("old", t.Pair());
 }
 
-TEST(LzhIntentRecord, OnlyAWholeRecordOfOurNamesInsideTheFolderIsBelieved) {
+TEST(IntentRecord, OnlyAWholeRecordOfOurNamesInsideTheFolderIsBelieved) {
+  const FileIdentity id{1, 2, 3, 4, 5};
   Intent intent;
-  intent.entries.push_back({{"Work", "Zr Bunsyo%.wf6"}, ".zrtmp-0123456789ab", ".zrold-0123456789ab"});
-  intent.entries.push_back({{"ZrTuBun.wf6"}, ".zrtmp-a0a0a0a0a0a0", ""});
+  intent.token = "00000007";
+  intent.entries.push_back({{"Work", "Zr Bunsyo%.wf6"}, ".zrtmp-0123456789ab", ".zrold-0123456789ab", id, id});
+  intent.entries.push_back({{"ZrTuBun.wf6"}, ".zrtmp-a0a0a0a0a0a0", "", std::nullopt, id});
+  intent.entries.push_back({{"-"}, "", ".zrold-a0a0a0a0a0a0", id, std::nullopt});
   intent.createdFolders.push_back({"Work"});
   const std::string bytes = EncodeIntent(intent);
   const auto back = DecodeIntent(bytes);
   ASSERT_TRUE(back);
+  EXPECT_EQ(intent.token, back->token);
   EXPECT_EQ(intent.entries[0].target, back->entries[0].target);
+  EXPECT_EQ(id.Text(), back->entries[0].placed->Text());
   EXPECT_EQ("", back->entries[1].backup);
+  EXPECT_EQ(PathParts{"-"}, back->entries[2].target);
   EXPECT_EQ(intent.createdFolders, back->createdFolders);
   for (std::size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_FALSE(DecodeIntent(bytes.substr(0, cut))) << cut;
 
-  for (const auto& [target, staged] :
-       {std::pair<PathParts, std::string>{{"..", "x"}, ".zrtmp-0123456789ab"}, {{"Work", "x"}, "ZrBunsyo.wf6"}}) {
+  // An encoded "/" or a climbing part is refused after decoding, as is a name not of our form.
+  for (const auto& [target, staged] : {std::pair<PathParts, std::string>{{"..", "x"}, ".zrtmp-0123456789ab"},
+                                       {{"a/b"}, ".zrtmp-0123456789ab"},
+                                       {{"Work", "x"}, "ZrBunsyo.wf6"}}) {
     Intent bad;
-    bad.entries.push_back({target, staged, ""});
+    bad.token = "1";
+    bad.entries.push_back({target, staged, "", std::nullopt, id});
     EXPECT_FALSE(DecodeIntent(EncodeIntent(bad))) << staged;
   }
 }
 
 }  // namespace
-}  // namespace zr::lzh::test
+}  // namespace zr::replace::test

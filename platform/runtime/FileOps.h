@@ -1,16 +1,21 @@
 #pragma once
 
+// The one seam every file-system call of the program goes through.
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
+
 #include <cstddef>
+#include <string_view>
 
 #include "platform/runtime/UniqueFd.h"
 
-namespace zr::lzh {
+namespace zr::rt {
 
-// Every file-system call the extractor makes goes through this interface, so
-// tests can make any one of them fail (or stop the process) at will. The
-// calls keep the system conventions: -1 and errno on failure.
+// Every call that reads or changes the files the program keeps goes through
+// this interface, so tests can make any one of them fail, stop the process
+// there, or record the whole sequence. The calls keep the system
+// conventions: -1 and errno on failure.
 class FileOps {
  public:
   virtual ~FileOps() = default;
@@ -20,6 +25,8 @@ class FileOps {
   virtual int Close(int fd);
   virtual int Fstat(int fd, struct stat* st);
   virtual int FstatAt(int dirFd, const char* name, struct stat* st, int flags);
+  virtual int Fstatfs(int fd, struct statfs* st);
+  virtual ssize_t Read(int fd, void* buffer, std::size_t count);
   virtual ssize_t Pread(int fd, void* buffer, std::size_t count, off_t offset);
   virtual ssize_t Write(int fd, const void* buffer, std::size_t count);
   virtual int Fchmod(int fd, mode_t mode);
@@ -35,12 +42,20 @@ class FileOps {
 // The operations in force (the plain system calls unless replaced).
 FileOps& Ops();
 
-// Replaces the operations for every later extraction, on any thread, and
-// returns the previous ones; nullptr puts the system calls back. Meant for
-// tests: install before an extraction starts, not during one.
+// Replaces the operations for every later call, on any thread, and returns
+// the previous ones; nullptr puts the system calls back. Meant for tests:
+// install before the work starts, not during it.
 FileOps* InstallFileOps(FileOps* ops);
 
 // Owns a descriptor the operations opened and closes it through them.
-rt::UniqueFd OwnedFd(int fd);
+UniqueFd OwnedFd(int fd);
 
-}  // namespace zr::lzh
+// Writes all of `bytes`, going on after interruptions and short writes.
+// False with errno set when it cannot (EIO for a write that wrote nothing).
+bool WriteAll(int fd, std::string_view bytes);
+
+// Reads from the current offset until `count` bytes or the end, going on
+// after interruptions. The number read, or -1 with errno set.
+ssize_t ReadUpTo(int fd, void* buffer, std::size_t count);
+
+}  // namespace zr::rt

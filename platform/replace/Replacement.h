@@ -1,29 +1,35 @@
 #pragma once
 
 // Replaces a set of files under one folder together: all of them or none, across failures and crashes.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/lzh/IntentRecord.h"
-#include "platform/lzh/MemberName.h"
+#include "platform/replace/Identity.h"
+#include "platform/replace/PathParts.h"
+#include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/UniqueFd.h"
 
-namespace zr::lzh {
+namespace zr::replace {
 
 // Staged copies, backups and the intent record all live in the destination
 // folder itself, so that one look there finds everything an interrupted run
-// left. Every file-system call goes through Ops(). Not thread-safe: stage
+// left. Every file-system call goes through rt::Ops(). Not thread-safe: stage
 // and commit on one thread; the staged descriptors may be written anywhere.
+// A replacement committed inside a JournalScope makes that journal entry
+// count once its renames are on disk, before its record goes.
 class Replacement {
  public:
   // `destinationFd` stays open while the object lives; `destination` names it in messages.
   // `ownerOnly`: files that replace nothing are readable by their owner alone.
   // Without `flush` nothing is flushed: the files are throwaway copies.
   Replacement(int destinationFd, std::string destination, bool ownerOnly, bool flush = true);
-  // Unless Commit() completed (or left a backup it could not put back),
-  // removes every copy, backup and folder it made.
+  // Unless Commit() completed (or left what recovery needs), removes every
+  // copy, backup and folder it made.
   ~Replacement();
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
@@ -31,6 +37,10 @@ class Replacement {
   // A file to replace: `target` under the destination, file name last;
   // `label` names it in messages. Returns its index.
   std::size_t Add(const PathParts& target, const std::string& label);
+
+  // A file that goes, together with the replaced ones (nothing when it is
+  // not there). Returns its index.
+  std::size_t AddRemoval(const PathParts& target, const std::string& label);
 
   // Creates the file's folders and its empty staged copy, with the mode and
   // owner of the file it replaces (or the usual ones for a new file).
@@ -40,7 +50,7 @@ class Replacement {
   // is the last write check.
   void Finish(std::size_t index, rt::UniqueFd copy);
 
-  // Puts every finished copy in place, all or none.
+  // Puts every finished copy in place and removes the files to remove, all or none.
   void Commit();
 
   // The full path of a target, for messages.
@@ -50,9 +60,13 @@ class Replacement {
   struct Item {
     PathParts target;
     std::string label;
+    bool removal = false;
     int folderFd = -1;
     std::string staged;
+    std::optional<FileIdentity> placed;
     bool finished = false;
+    bool active = false;  // takes part in the commit
+    std::optional<FileIdentity> old;
     std::string backup;
     bool renameBackup = false;  // no hard links here: the old file is moved aside instead
     bool backupMade = false;
@@ -61,12 +75,14 @@ class Replacement {
 
   int Folder(const Item& item);
   void MakeBackups();
-  void WriteRecord();
+  void WriteRecord(const std::string& token);
   void PutInPlace();
-  void Roll(std::size_t upTo, int errnum, const std::string& what);
+  void Flush(int fd, const std::string& shown, int& flushError, std::string& flushWhere);
+  [[noreturn]] void Roll(std::size_t upTo, const rt::RuntimeError& cause);
   void Discard();
   std::string InDestination(const std::string& name) const;
   std::string Where(const PathParts& relative) const;
+  std::string Labels() const;
 
   int destinationFd_;
   std::string destination_;
@@ -81,4 +97,4 @@ class Replacement {
   bool keepForRecovery_ = false;
 };
 
-}  // namespace zr::lzh
+}  // namespace zr::replace

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace zr::lzh {
+namespace zr::replace {
 
 inline constexpr std::string_view kTempPrefix = ".zrtmp-";     // a staged copy
 inline constexpr std::string_view kBackupPrefix = ".zrold-";   // the replaced file, kept until the end
@@ -17,4 +17,7 @@ std::string NewName(std::string_view prefix);
 // or another program is likely to have named that way.
 bool IsOurName(std::string_view name, std::string_view prefix);
 
-}  // namespace zr::lzh
+// Any of the three.
+bool IsAnyOurName(std::string_view name);
+
+}  // namespace zr::replace

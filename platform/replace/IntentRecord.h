@@ -1,0 +1,35 @@
+#pragma once
+
+// The intent record a replacement flushes before its first rename, so an interrupted one can be undone.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/replace/Identity.h"
+#include "platform/replace/PathParts.h"
+
+namespace zr::replace {
+
+struct Intent {
+  struct Entry {
+    PathParts target;                    // under the folder, file name last
+    std::string staged;                  // the new copy's name in the folder; empty when the target goes
+    std::string backup;                  // the old file's name there while it is replaced; empty when none
+    std::optional<FileIdentity> old;     // the file the target held before
+    std::optional<FileIdentity> placed;  // the staged copy, as it will stand at the target
+  };
+  std::string token;  // the journal entry this replacement commits; empty for none
+  std::vector<Entry> entries;
+  std::vector<PathParts> createdFolders;  // in the order they were made
+};
+
+// The record's bytes; the last line seals it, so a record cut short by a
+// crash is never mistaken for a whole one.
+std::string EncodeIntent(const Intent& intent);
+
+// The intent of a whole, sealed record whose every name is a single name of
+// our own form; nothing for anything else.
+std::optional<Intent> DecodeIntent(std::string_view bytes);
+
+}  // namespace zr::replace
