@@ -15,11 +15,15 @@ Request Problem(std::string text) {
 // Qt's own options, which QApplication takes out of the arguments when the
 // window starts: those that take a value ("-style X" or "-style=X"), then the
 // flags. Only the single-dash form is left to Qt; "--…" is ours.
-constexpr std::string_view kQtValued[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-                                          "-style",    "-stylesheet",         "-session",       "-qwindowgeometry",
-                                          "-qwindowicon", "-qwindowtitle",    "-display",       "-geometry",
-                                          "-title",    "-name",               "-icon",          "-qmljsdebugger",
-                                          "-dialogs",  "-fontengine"};
+constexpr std::string_view kQtValued[] = {"-platform",      "-platformpluginpath",
+                                          "-platformtheme", "-plugin",
+                                          "-style",         "-stylesheet",
+                                          "-session",       "-qwindowgeometry",
+                                          "-qwindowicon",   "-qwindowtitle",
+                                          "-display",       "-geometry",
+                                          "-title",         "-name",
+                                          "-icon",          "-qmljsdebugger",
+                                          "-dialogs",       "-fontengine"};
 constexpr std::string_view kQtFlags[] = {"-reverse", "-widgetcount", "-sync", "-nograb", "-dograb", "-testability"};
 
 // How many arguments from `at` a Qt option takes (0: not one of Qt's).

@@ -81,8 +81,8 @@ class UndoRun : public startup::RestoreWindowProvider {
     }
     const restore::HistoryEntry& newest = entries.front();
     const std::string dataFolder = restore::ReadDataFolder(*services);
-    const std::string what =
-        Shown(newest.time) + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") + "の前の雛形（文書選択編集）に戻します。";
+    const std::string what = Shown(newest.time) + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") +
+                             "の前の雛形（文書選択編集）に戻します。";
     if (!Confirmed(what, "現在の雛形は履歴に残ります。よろしいですか？")) {
       console_.out << "中止しました。\n";
       return kExitFailed;

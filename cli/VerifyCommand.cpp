@@ -152,7 +152,8 @@ bool StoredLocation(std::string& location, Console& console) {
     return false;
   }
   if (!startup::PBlnPathChk(location)) {
-    console.err << "ZrBunsyoRes: パス名が不正です。バックアップ場所が正しいか確認してください。(" << Shown(location) << ")\n";
+    console.err << "ZrBunsyoRes: パス名が不正です。バックアップ場所が正しいか確認してください。(" << Shown(location)
+                << ")\n";
     return false;
   }
   return true;

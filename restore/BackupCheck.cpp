@@ -97,7 +97,8 @@ BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scr
   try {
     archive = lzh::CheckEveryMember(archivePath, progress);
   } catch (const rt::RuntimeError& e) {
-    if (e.number() == rt::err::BadFileFormat) return Refused("バックアップファイルが壊れています（" + Fault(e) + "）。");
+    if (e.number() == rt::err::BadFileFormat)
+      return Refused("バックアップファイルが壊れています（" + Fault(e) + "）。");
     return Refused(e.description());
   }
   if (!archive.lzh) return Refused("LZH形式のファイルではありません。");
@@ -130,7 +131,8 @@ BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scr
     auto problem = Problem(m);
     if (!problem || std::find(used.begin(), used.end(), &m) != used.end()) continue;
     // An earlier copy of a member the restore uses must not read as the one it uses.
-    const bool earlierCopy = std::any_of(used.begin(), used.end(), [&](const auto* u) { return SameMember(m.name, u->name); });
+    const bool earlierCopy =
+        std::any_of(used.begin(), used.end(), [&](const auto* u) { return SameMember(m.name, u->name); });
     if (earlierCopy) problem = "使われない前の" + *problem + "（復旧には最後のものを使います）";
     if (!verdict.otherDamage.empty()) verdict.otherDamage += "、";
     verdict.otherDamage += *problem;

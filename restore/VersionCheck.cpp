@@ -73,9 +73,9 @@ std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFo
     const auto temporary = ResolvedParts(folder);
     const auto data = ResolvedParts(dataFolder);
     if (temporary.size() >= data.size() && std::equal(data.begin(), data.end(), temporary.begin())) {
-      throw rt::RuntimeError(rt::err::PathNotFound,
-                             "一時フォルダ（COM の TEMP_PATH）がデータフォルダ（Common の DataPath）の中にあります。(" +
-                                 folder + ")");
+      throw rt::RuntimeError(
+          rt::err::PathNotFound,
+          "一時フォルダ（COM の TEMP_PATH）がデータフォルダ（Common の DataPath）の中にあります。(" + folder + ")");
     }
   }
   return folder;

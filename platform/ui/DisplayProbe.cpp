@@ -85,9 +85,9 @@ bool DisplayAnswers(int argc, char** argv) {
     const std::size_t end = std::min(platforms.find(';', start), platforms.size());
     const std::string entry = platforms.substr(start, end - start);
     const std::string platform = entry.substr(0, entry.find(':'));
-    const bool answers = platform == "xcb"                    ? XServerAnswers(display)
+    const bool answers = platform == "xcb"                   ? XServerAnswers(display)
                          : platform.rfind("wayland", 0) == 0 ? WaylandAnswers()
-                                                              : !platform.empty();
+                                                             : !platform.empty();
     if (answers) return true;
     start = end + 1;
   }
