@@ -13,8 +13,9 @@ Request Problem(std::string text) {
 }
 
 // Qt's own options, which QApplication takes out of the arguments when the
-// window starts: those that take a value ("-style X" or "-style=X"), then the
-// flags. Only the single-dash form is left to Qt; "--…" is ours.
+// window starts: those followed by a value ("-style X" or "-style=X"), those
+// that only take "=value", then the flags. Only the single-dash form is left
+// to Qt; "--…" is ours.
 constexpr std::string_view kQtValued[] = {"-platform",      "-platformpluginpath",
                                           "-platformtheme", "-plugin",
                                           "-style",         "-stylesheet",
@@ -22,9 +23,13 @@ constexpr std::string_view kQtValued[] = {"-platform",      "-platformpluginpath
                                           "-qwindowicon",   "-qwindowtitle",
                                           "-display",       "-geometry",
                                           "-title",         "-name",
-                                          "-icon",          "-qmljsdebugger",
-                                          "-dialogs",       "-fontengine"};
+                                          "-icon"};
+constexpr std::string_view kQtJoined[] = {"-qmljsdebugger", "-dialogs", "-fontengine"};
 constexpr std::string_view kQtFlags[] = {"-reverse", "-widgetcount", "-sync", "-nograb", "-dograb", "-testability"};
+
+bool WithValue(std::string_view arg, std::string_view option) {
+  return arg.size() > option.size() && arg.substr(0, option.size()) == option && arg[option.size()] == '=';
+}
 
 // How many arguments from `at` a Qt option takes (0: not one of Qt's).
 std::size_t QtOptionLength(const std::vector<std::string>& arguments, std::size_t at) {
@@ -32,8 +37,11 @@ std::size_t QtOptionLength(const std::vector<std::string>& arguments, std::size_
   for (const std::string_view flag : kQtFlags) {
     if (arg == flag) return 1;
   }
+  for (const std::string_view option : kQtJoined) {
+    if (WithValue(arg, option)) return 1;
+  }
   for (const std::string_view option : kQtValued) {
-    if (arg.size() > option.size() && arg.substr(0, option.size()) == option && arg[option.size()] == '=') return 1;
+    if (WithValue(arg, option)) return 1;
     if (arg == option) return at + 1 < arguments.size() ? 2 : 0;
   }
   return 0;

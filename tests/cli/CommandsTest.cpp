@@ -106,6 +106,9 @@ TEST_F(CommandsTest, VerifyGivesEveryArchiveItsVerdict) {
   lzs.faults.methodId = "-lzs-";
   twice.insert(twice.begin(), {earlier, lzs});
   lw::WriteArchiveFile(folder / "j_twice.lzh", twice);
+  auto badHeader = good("9.2.0");
+  badHeader[1].faults.headerCrc = true;
+  lw::WriteArchiveFile(folder / "k_header.lzh", badHeader);
 
   EXPECT_EQ(Run(Verify({folder.parent_path().string()})), kExitFailed);
   const std::string f = folder.string() + "/";
@@ -135,7 +138,8 @@ TEST_F(CommandsTest, VerifyGivesEveryArchiveItsVerdict) {
           "i_lh1.lzh\t「Work\\ZrTuBun.wf6」は圧縮方式 -lh1- で格納されていて、このツールでは展開できません。\n" +
           "OK\t" + f +
           "j_twice.lzh\t9.2.0\t使われない前の「Work\\ZrTuBun.wf6」が壊れています（復旧には最後のものを使います）、"
-          "「Data\\古い.wf6」は圧縮方式 -lzs- で格納されていて、このツールでは展開できません。\n");
+          "「Data\\古い.wf6」は圧縮方式 -lzs- で格納されていて、このツールでは展開できません。\n" +
+          "NG\t" + f + "k_header.lzh\tバックアップファイルが壊れています（ヘッダーのCRCが一致しません）。\n");
   EXPECT_EQ(err.str(), "") << "no progress where stderr is no terminal";
   EXPECT_TRUE(fs::is_empty(suite.temp()));
 
