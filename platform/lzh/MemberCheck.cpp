@@ -60,8 +60,15 @@ bool StartsAsArchive(int fd, uint64_t size, const std::string& archivePath) {
 
 ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgress& progress) {
   rt::UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) throw rt::ErrorFromErrno(errno, "バックアップファイルを開けません: " + archivePath);
   struct stat st {};
+  if (!fd.valid()) {
+    const int error = errno;
+    // A socket cannot be opened at all; say what it is rather than why the open failed.
+    if (error == ENXIO && stat(archivePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      throw NotRegularFile(st.st_mode, archivePath);
+    }
+    throw rt::ErrorFromErrno(error, "バックアップファイルを開けません: " + archivePath);
+  }
   if (fstat(fd.get(), &st) != 0)
     throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
   if (!S_ISREG(st.st_mode)) throw NotRegularFile(st.st_mode, archivePath);

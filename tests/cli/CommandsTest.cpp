@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
@@ -158,11 +161,18 @@ TEST_F(CommandsTest, VerifyGivesOddPathsOneEscapedLineEach) {
   fs::create_directories(dir);
   ASSERT_EQ(mkfifo((dir / "fifo.lzh").c_str(), 0600), 0);
   fs::create_symlink(dir / "fifo.lzh", dir / "link.lzh");
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  const std::string socketPath = (dir / "socket.lzh").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const std::string d = dir.string() + "/";
   const std::pair<std::string, std::string> cases[] = {
       {d + "fifo.lzh", d + "fifo.lzh\tバックアップファイルではありません（名前付きパイプ（FIFO）です）。("},
       {d + "link.lzh", d + "link.lzh\tバックアップファイルではありません（名前付きパイプ（FIFO）です）。("},
       {"/dev/null", "/dev/null\tバックアップファイルではありません（キャラクタデバイスです）。("},
+      {d + "socket.lzh", d + "socket.lzh\tバックアップファイルではありません（ソケットです）。("},
       {d + "tab\tname.lzh", d + "tab\\tname.lzh\t9.2.0"},
       {d + "new\nline\r.lzh", d + "new\\nline\\r.lzh\t9.2.0"},
       {d + "\x1b[31mred\xff\\.lzh", d + "\\033[31mred\\377\\\\.lzh\t9.2.0"},
@@ -176,6 +186,7 @@ TEST_F(CommandsTest, VerifyGivesOddPathsOneEscapedLineEach) {
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1);
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '\t'), 2);
   }
+  close(socket);
   // A folder lists regular files only, so its FIFO is not even looked at.
   EXPECT_EQ(Run(Verify({dir.string()})), kExitOk);
   const std::string listed = out.str();
