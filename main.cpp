@@ -1,10 +1,12 @@
 #include <QApplication>
+#include <iostream>
 
 #include "cli/CommandLine.h"
 #include "cli/Program.h"
 #include "platform/runtime/Application.h"
 #include "platform/runtime/Locale.h"
 #include "platform/runtime/RuntimeError.h"
+#include "platform/ui/DisplayProbe.h"
 #include "platform/ui/JapaneseUi.h"
 #include "platform/ui/QtInteraction.h"
 #include "platform/ui/TimingTrace.h"
@@ -23,6 +25,11 @@ int main(int argc, char** argv) {
   const zr::cli::Request request = zr::cli::ParseCommandLine({argv + 1, argv + argc});
   if (request.command != zr::cli::Command::Window) return zr::cli::RunProgram(request, argc, argv);
 
+  if (!zr::ui::DisplayAnswers(argc, argv)) {
+    std::cerr << "ZrBunsyoRes: 画面に接続できないため、ウィンドウを開けません。"
+                 "DISPLAY または WAYLAND_DISPLAY の設定と、画面が使える状態かを確認してください。\n";
+    return 1;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ZrBunsyoRes"));
   QApplication::setApplicationVersion(QStringLiteral(ZR_DISPLAY_VERSION));

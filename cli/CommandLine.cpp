@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include <string_view>
+
 namespace zr::cli {
 namespace {
 
@@ -10,12 +12,54 @@ Request Problem(std::string text) {
   return r;
 }
 
+// Qt's own options, which QApplication takes out of the arguments when the
+// window starts: those followed by a value ("-style X" or "-style=X"), those
+// that only take "=value", then the flags. Only the single-dash form is left
+// to Qt; "--…" is ours.
+constexpr std::string_view kQtValued[] = {"-platform",      "-platformpluginpath",
+                                          "-platformtheme", "-plugin",
+                                          "-style",         "-stylesheet",
+                                          "-session",       "-qwindowgeometry",
+                                          "-qwindowicon",   "-qwindowtitle",
+                                          "-display",       "-geometry",
+                                          "-title",         "-name",
+                                          "-icon"};
+constexpr std::string_view kQtJoined[] = {"-qmljsdebugger", "-dialogs", "-fontengine"};
+constexpr std::string_view kQtFlags[] = {"-reverse", "-widgetcount", "-sync", "-nograb", "-dograb", "-testability"};
+
+bool WithValue(std::string_view arg, std::string_view option) {
+  return arg.size() > option.size() && arg.substr(0, option.size()) == option && arg[option.size()] == '=';
+}
+
+// How many arguments from `at` a Qt option takes (0: not one of Qt's).
+std::size_t QtOptionLength(const std::vector<std::string>& arguments, std::size_t at) {
+  const std::string_view arg = arguments[at];
+  for (const std::string_view flag : kQtFlags) {
+    if (arg == flag) return 1;
+  }
+  for (const std::string_view option : kQtJoined) {
+    if (WithValue(arg, option)) return 1;
+  }
+  for (const std::string_view option : kQtValued) {
+    if (WithValue(arg, option)) return 1;
+    if (arg == option) return at + 1 < arguments.size() ? 2 : 0;
+  }
+  return 0;
+}
+
 }  // namespace
 
 Request ParseCommandLine(const std::vector<std::string>& arguments) {
   Request request;
   bool optionsEnded = false;
-  for (const std::string& argument : arguments) {
+  std::string qtOption;
+  for (std::size_t at = 0; at < arguments.size(); ++at) {
+    const std::string& argument = arguments[at];
+    if (const std::size_t length = optionsEnded ? 0 : QtOptionLength(arguments, at)) {
+      if (qtOption.empty()) qtOption = argument;
+      at += length - 1;
+      continue;
+    }
     if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
       if (request.command != Command::Verify) return Problem("余分な引数があります: " + argument);
       request.paths.push_back(argument);
@@ -45,6 +89,9 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
     if (request.command != Command::Window) return Problem("オプションは一つだけ指定してください: " + argument);
     request.command = command;
   }
+  if (!qtOption.empty() && request.command != Command::Window) {
+    return Problem("Qt のオプションはウィンドウを開くときだけ指定できます: " + qtOption);
+  }
   if (request.yes && request.command != Command::Undo) return Problem("--yes は --undo と一緒に指定します。");
   if (request.command == Command::Window && optionsEnded) return Problem("余分な引数があります: --");
   return request;
@@ -65,6 +112,8 @@ std::string UsageText() {
          "  --history           復旧の履歴を新しい順に表示します。\n"
          "  --help              この説明を表示します。\n"
          "  --version           バージョンを表示します。\n"
+         "\n"
+         "ウィンドウを開くときは Qt の標準オプション（-platform、-style、-display、-reverse など）も使えます。\n"
          "\n"
          "終了ステータス: 0 成功（--verify はすべて OK）、1 失敗（--verify は NG あり）、2 使い方の誤り。\n";
 }

@@ -2,7 +2,11 @@
 
 #include <ostream>
 
+#include "platform/runtime/Text.h"
+
 namespace zr::cli {
+
+std::string Shown(std::string_view text, bool fileName) { return rt::EscapedForOutput(text, fileName); }
 
 int RunCommand(const Request& request, Console& console) {
   switch (request.command) {
@@ -19,7 +23,7 @@ int RunCommand(const Request& request, Console& console) {
       console.out << "ZrBunsyoRes " << ZR_DISPLAY_VERSION << "\n";
       return kExitOk;
     case Command::UsageError:
-      console.err << "ZrBunsyoRes: " << request.problem << "\n"
+      console.err << "ZrBunsyoRes: " << Shown(request.problem, false) << "\n"
                   << "「ZrBunsyoRes --help」で使い方を表示します。\n";
       return kExitUsage;
     case Command::Window:

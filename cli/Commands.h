@@ -3,6 +3,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/CommandLine.h"
@@ -11,14 +12,20 @@
 namespace zr::cli {
 
 // Where a command talks to its user. `terminal`: questions can be asked on
-// `in`; `display`: there is a screen for message boxes when there is no terminal.
+// `in`; `display`: a display server answers, for message boxes when there is
+// no terminal. Every name or value a command prints goes through Shown().
 struct Console {
   std::istream& in;
   std::ostream& out;
   std::ostream& err;
   bool terminal = false;
   bool display = false;
+  bool errTerminal = false;  // `err` is a terminal: long work shows its progress there
 };
+
+// `text` as a line of ours may carry it (rt::EscapedForOutput): file names
+// reversibly, message texts with their backslashes kept.
+std::string Shown(std::string_view text, bool fileName = true);
 
 int RunVerify(const std::vector<std::string>& paths, Console& console);
 int RunHistory(Console& console);

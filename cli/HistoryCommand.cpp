@@ -13,7 +13,8 @@ int RunHistory(Console& console) {
     return kExitOk;
   }
   for (const auto& entry : entries) {
-    console.out << entry.time << '\t' << (entry.fromUndo ? "元に戻す" : "復旧") << '\t' << entry.archive << '\n';
+    console.out << Shown(entry.time) << '\t' << (entry.fromUndo ? "元に戻す" : "復旧") << '\t' << Shown(entry.archive)
+                << '\n';
   }
   return kExitOk;
 }

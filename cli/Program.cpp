@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 
 #include "cli/Commands.h"
 #include "platform/runtime/Interaction.h"
+#include "platform/ui/DisplayProbe.h"
 #include "platform/ui/JapaneseUi.h"
 #include "platform/ui/QtInteraction.h"
 #include "suite/Components.h"
@@ -18,14 +18,6 @@
 
 namespace zr::cli {
 namespace {
-
-bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
-}
 
 void InstallSuiteWithoutWindows() {
   suite::ComponentFactory factory;
@@ -42,9 +34,9 @@ void InstallConsoleMessages() {
   hooks.messageBox = [](const std::string& text, int, const std::string&) {
     std::string line = text;
     for (char& c : line) {
-      if (c == '\r') c = ' ';
+      if (c == '\r' || c == '\n') c = ' ';
     }
-    std::cerr << "ZrBunsyoRes: " << line << "\n";
+    std::cerr << "ZrBunsyoRes: " << Shown(line, false) << "\n";
     return rt::mb::AnswerOk;
   };
   rt::InstallInteraction(std::move(hooks));
@@ -53,10 +45,14 @@ void InstallConsoleMessages() {
 }  // namespace
 
 int RunProgram(const Request& request, int& argc, char** argv) {
-  Console console{std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1, HasDisplay()};
+  const bool terminal = isatty(STDIN_FILENO) == 1;
+  // Only an undo that must ask, with no terminal to ask on, uses the desktop;
+  // when no display server answers it keeps to the terminal's rules.
+  const bool display = request.command == Command::Undo && !request.yes && !terminal && ui::DisplayAnswers(argc, argv);
+  Console console{std::cin, std::cout, std::cerr, terminal, display, isatty(STDERR_FILENO) == 1};
   InstallSuiteWithoutWindows();
   std::unique_ptr<QApplication> app;
-  if (request.command == Command::Undo && !request.yes && !console.terminal && console.display) {
+  if (display) {
     app = std::make_unique<QApplication>(argc, argv);
     ui::InstallQtInteraction();
     ui::InstallJapaneseFontSubstitutes();

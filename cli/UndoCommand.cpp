@@ -26,7 +26,7 @@ class UndoRun : public startup::RestoreWindowProvider {
     try {
       status = Run();
     } catch (const rt::RuntimeError& e) {
-      Tell("実行時エラー " + std::to_string(e.number()) + ": " + e.description(), rt::mb::Critical);
+      Tell("実行時エラー " + std::to_string(e.number()) + ": " + Shown(e.description(), false), rt::mb::Critical);
       status = kExitFailed;
     }
   }
@@ -82,18 +82,18 @@ class UndoRun : public startup::RestoreWindowProvider {
     const restore::HistoryEntry& newest = entries.front();
     const std::string dataFolder = restore::ReadDataFolder(*services);
     if (!newest.problem.empty()) {
-      Tell("この履歴からは戻せません。" + newest.problem + "(" + newest.folder.string() + ")", rt::mb::Exclamation);
+      Tell("この履歴からは戻せません。" + newest.problem + "(" + Shown(newest.folder.string()) + ")", rt::mb::Exclamation);
       return kExitFailed;
     }
     const std::string what =
-        newest.time + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") + "の前の雛形（文書選択編集）に戻します。";
+        Shown(newest.time) + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") + "の前の雛形（文書選択編集）に戻します。";
     if (!Confirmed(what, "現在の雛形は履歴に残ります。よろしいですか？")) {
       console_.out << "中止しました。\n";
       return kExitFailed;
     }
     restore::PutBack(*root, newest, dataFolder);
     restore::PruneHistory(*root);
-    Tell("雛形（文書選択編集）を " + newest.time + " の前の状態に戻しました。", rt::mb::Information);
+    Tell("雛形（文書選択編集）を " + Shown(newest.time) + " の前の状態に戻しました。", rt::mb::Information);
     return kExitOk;
   }
 
@@ -108,7 +108,7 @@ int RunUndo(bool yes, Console& console) {
   try {
     startup::Main(run);
   } catch (const rt::RuntimeError& e) {
-    console.err << "ZrBunsyoRes: 実行時エラー " << e.number() << ": " << e.description() << "\n";
+    console.err << "ZrBunsyoRes: 実行時エラー " << e.number() << ": " << Shown(e.description(), false) << "\n";
     return kExitFailed;
   }
   if (!run.started) {

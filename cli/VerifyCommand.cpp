@@ -1,13 +1,20 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 
 #include "cli/Commands.h"
 #include "platform/runtime/FileSystem.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
+#include "platform/runtime/UniqueFd.h"
 #include "restore/BackupCheck.h"
+#include "restore/VersionCheck.h"
 #include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
 #include "suite/Components.h"
@@ -34,18 +41,105 @@ std::vector<std::string> ArchivesIn(const std::string& folder) {
 }
 
 // Where the common database is read from: the suite's temporary folder when
-// it is usable, else the system's.
+// it is usable, else the system's. One inside the data folder is refused
+// (error 76) as the window refuses it, though the check's private subfolder
+// could not touch the live files: the setting is wrong either way.
 std::string ScratchFolder() {
+  std::string temp;
+  std::string data;
   try {
     auto services = suite::CreateSuiteServices();
     std::string file;
-    std::string temp;
     services->ReadIniValue("COM", "TEMP_PATH", file, temp);
-    if (!temp.empty() && temp.front() == startup::kSepChar && rt::FolderExists(WithSeparator(temp))) return temp;
+    std::string section = "Common";
+    std::string key = "DataPath";
+    services->ReadSetting(section, key, data);
   } catch (const rt::RuntimeError&) {
+    temp.clear();
+  }
+  if (!temp.empty() && temp.front() == startup::kSepChar && rt::FolderExists(WithSeparator(temp))) {
+    return restore::CheckedTemporaryFolder(temp, data);
   }
   const char* tmp = std::getenv("TMPDIR");
   return tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+}
+
+// One line on a terminal's stderr, redrawn: archives done of all, the one
+// being read, and the rate over the whole run. Cleared before each verdict
+// so that verdicts on the same terminal stay whole.
+class Progress {
+ public:
+  Progress(std::ostream& err, bool shown, std::size_t total) : err_(err), shown_(shown), total_(total) {}
+  ~Progress() { Clear(); }
+
+  void Begin(const std::string& archive) {
+    name_ = Shown(std::filesystem::path(archive).filename().string());
+    Draw();
+  }
+  void Add(uint64_t bytes) {
+    bytes_ += bytes;
+    if (Clock::now() - drawn_ >= std::chrono::milliseconds(100)) Draw();
+  }
+  void End() {
+    ++done_;
+    Clear();
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void Draw() {
+    if (!shown_) return;
+    drawn_ = Clock::now();
+    const double seconds = std::chrono::duration<double>(drawn_ - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(bytes_) / seconds / 1e6 : 0;
+    char figures[32];
+    std::snprintf(figures, sizeof figures, "%.1f MB/s", rate);
+    err_ << "\r\x1b[K検査中 " << done_ << "/" << total_ << " " << name_ << " " << figures << std::flush;
+    dirty_ = true;
+  }
+  void Clear() {
+    if (!dirty_) return;
+    err_ << "\r\x1b[K" << std::flush;
+    dirty_ = false;
+  }
+
+  std::ostream& err_;
+  bool shown_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+  uint64_t bytes_ = 0;
+  std::string name_;
+  bool dirty_ = false;
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point drawn_{};
+};
+
+// What a given path stands for: archives to check, or the reason it is none.
+struct Target {
+  std::string path;
+  std::vector<std::string> archives;
+  std::string problem;
+};
+
+// Only a folder is looked into; anything else goes to the check, which reads
+// regular files only and names any other kind. Neither open waits: a FIFO or
+// a device never holds the run up, wherever links lead.
+Target Resolve(const std::string& path) {
+  Target t{path, {}, {}};
+  try {
+    rt::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat st {};
+    if (fd.valid() && fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      t.archives = ArchivesIn(path);
+      if (t.archives.empty()) t.problem = "バックアップデータが見つかりません。";
+    } else {
+      t.archives.push_back(path);
+    }
+  } catch (const rt::RuntimeError& e) {
+    t.problem = e.description();
+  }
+  return t;
 }
 
 bool StoredLocation(std::string& location, Console& console) {
@@ -58,7 +152,8 @@ bool StoredLocation(std::string& location, Console& console) {
     return false;
   }
   if (!startup::PBlnPathChk(location)) {
-    console.err << "ZrBunsyoRes: パス名が不正です。バックアップ場所が正しいか確認してください。(" << location << ")\n";
+    console.err << "ZrBunsyoRes: パス名が不正です。バックアップ場所が正しいか確認してください。(" << Shown(location)
+                << ")\n";
     return false;
   }
   return true;
@@ -73,36 +168,43 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
     try {
       if (!StoredLocation(location, console)) return kExitFailed;
     } catch (const rt::RuntimeError& e) {
-      console.err << "ZrBunsyoRes: " << e.description() << "\n";
+      console.err << "ZrBunsyoRes: " << Shown(e.description(), false) << "\n";
       return kExitFailed;
     }
     given.push_back(location);
   }
 
-  const std::string scratch = ScratchFolder();
-  bool allOk = true;
+  std::string scratch;
+  try {
+    scratch = ScratchFolder();
+  } catch (const rt::RuntimeError& e) {
+    console.err << "ZrBunsyoRes: 実行時エラー " << e.number() << ": " << Shown(e.description(), false) << "\n";
+    return kExitFailed;
+  }
+  std::vector<Target> targets;
+  std::size_t total = 0;
   for (const std::string& path : given) {
-    std::vector<std::string> archives;
-    struct stat st {};
-    try {
-      if (stat(path.c_str(), &st) != 0) throw rt::ErrorFromErrno(errno, "見つかりません: " + path);
-      archives = S_ISDIR(st.st_mode) ? ArchivesIn(path) : std::vector<std::string>{path};
-    } catch (const rt::RuntimeError& e) {
-      console.out << "NG\t" << path << '\t' << e.description() << '\n';
-      allOk = false;
-      continue;
-    }
-    if (archives.empty()) {
-      console.out << "NG\t" << path << "\tバックアップデータが見つかりません。\n";
+    targets.push_back(Resolve(path));
+    total += targets.back().archives.size();
+  }
+
+  bool allOk = true;
+  Progress progress(console.err, console.errTerminal, total);
+  for (const Target& target : targets) {
+    if (!target.problem.empty()) {
+      console.out << "NG\t" << Shown(target.path) << '\t' << Shown(target.problem, false) << '\n' << std::flush;
       allOk = false;
     }
-    for (const std::string& archive : archives) {
-      const restore::BackupVerdict verdict = restore::CheckBackup(archive, scratch);
+    for (const std::string& archive : target.archives) {
+      progress.Begin(archive);
+      const restore::BackupVerdict verdict =
+          restore::CheckBackup(archive, scratch, [&progress](uint64_t bytes) { progress.Add(bytes); });
+      progress.End();
       if (verdict.ok) {
-        console.out << "OK\t" << archive << '\t' << verdict.version;
-        if (!verdict.otherDamage.empty()) console.out << '\t' << verdict.otherDamage;
+        console.out << "OK\t" << Shown(archive) << '\t' << Shown(verdict.version);
+        if (!verdict.otherDamage.empty()) console.out << '\t' << Shown(verdict.otherDamage, false);
       } else {
-        console.out << "NG\t" << archive << '\t' << verdict.reason;
+        console.out << "NG\t" << Shown(archive) << '\t' << Shown(verdict.reason, false);
         allOk = false;
       }
       console.out << '\n' << std::flush;

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -39,6 +40,26 @@ const lzh::MemberCheck* Find(const std::vector<lzh::MemberCheck>& members, const
   return found;
 }
 
+// What keeps a member from being used, in a sentence without its full stop.
+std::optional<std::string> Problem(const lzh::MemberCheck& m) {
+  if (m.unsupportedMethod) {
+    return Quoted(m.name) + "は圧縮方式 " + *m.unsupportedMethod + " で格納されていて、このツールでは展開できません";
+  }
+  if (m.damage) return Quoted(m.name) + "が壊れています";
+  return std::nullopt;
+}
+
+// The fault behind an archive error, without the generic sentence in front.
+std::string Fault(const rt::RuntimeError& e) {
+  const std::string& text = e.description();
+  const auto open = text.find('(');
+  const auto close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return text;
+  std::string inner = text.substr(open + 1, close - open - 1);
+  const auto colon = inner.find(": ");
+  return colon == std::string::npos ? inner : inner.substr(0, colon);
+}
+
 BackupVerdict Refused(std::string reason, std::string version = {}) {
   BackupVerdict v;
   v.reason = std::move(reason);
@@ -69,19 +90,22 @@ std::optional<std::string> ReadVersion(const std::string& archivePath, const std
 
 }  // namespace
 
-BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scratchFolder) {
-  std::vector<lzh::MemberCheck> members;
+BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scratchFolder,
+                          const std::function<void(uint64_t bytes)>& progress) {
+  lzh::ArchiveCheck archive;
   try {
-    members = lzh::CheckEveryMember(archivePath);
+    archive = lzh::CheckEveryMember(archivePath, progress);
   } catch (const rt::RuntimeError& e) {
     if (e.number() == rt::err::BadFileFormat)
-      return Refused("バックアップファイルが壊れているか、LZH形式ではありません。");
+      return Refused("バックアップファイルが壊れています（" + Fault(e) + "）。");
     return Refused(e.description());
   }
+  if (!archive.lzh) return Refused("LZH形式のファイルではありません。");
+  const std::vector<lzh::MemberCheck>& members = archive.members;
 
   const lzh::MemberCheck* common = Find(members, kCommonDatabaseMember);
   if (common == nullptr) return Refused("バックアップデータのバージョンが不明です。");
-  if (common->damage) return Refused(Quoted(common->name) + "が壊れています。");
+  if (auto problem = Problem(*common)) return Refused(*problem + "。");
 
   std::string reason;
   const auto version = ReadVersion(archivePath, scratchFolder, reason);
@@ -91,19 +115,26 @@ BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scr
     return Refused("データのバージョン" + *version + "は復旧の対象外です（9.0.0、9.1.0、9.2.0が対象）。", *version);
   }
 
+  std::vector<const lzh::MemberCheck*> used{common};
   for (const std::string& wanted : suite::kTemplateMembers) {
     const lzh::MemberCheck* found = Find(members, wanted);
     if (found == nullptr) return Refused(Quoted(wanted) + "がありません。", *version);
-    if (found->damage) return Refused(Quoted(found->name) + "が壊れています。", *version);
+    if (auto problem = Problem(*found)) return Refused(*problem + "。", *version);
+    used.push_back(found);
   }
 
   BackupVerdict verdict;
   verdict.ok = true;
   verdict.version = *version;
   for (const auto& m : members) {
-    if (!m.damage) continue;
+    auto problem = Problem(m);
+    if (!problem || std::find(used.begin(), used.end(), &m) != used.end()) continue;
+    // An earlier copy of a member the restore uses must not read as the one it uses.
+    const bool earlierCopy =
+        std::any_of(used.begin(), used.end(), [&](const auto* u) { return SameMember(m.name, u->name); });
+    if (earlierCopy) problem = "使われない前の" + *problem + "（復旧には最後のものを使います）";
     if (!verdict.otherDamage.empty()) verdict.otherDamage += "、";
-    verdict.otherDamage += Quoted(m.name) + "が壊れています";
+    verdict.otherDamage += *problem;
   }
   if (!verdict.otherDamage.empty()) verdict.otherDamage += "。";
   return verdict;

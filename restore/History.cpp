@@ -489,6 +489,11 @@ PendingHistoryEntry::PendingHistoryEntry(fs::path root, std::string token)
 PendingHistoryEntry::PendingHistoryEntry(PendingHistoryEntry&& other) noexcept
     : root_(std::move(other.root_)), token_(std::exchange(other.token_, {})), journal_(std::move(other.journal_)) {}
 
+void PendingHistoryEntry::Keep() {
+  journal_->Commit(token_);
+  token_.clear();
+}
+
 PendingHistoryEntry::~PendingHistoryEntry() {
   if (token_.empty()) return;
   // Still pending: its replacement did not commit. A committed entry was renamed away from this name.

@@ -63,6 +63,10 @@ class PendingHistoryEntry {
   PendingHistoryEntry& operator=(PendingHistoryEntry&&) = delete;
   ~PendingHistoryEntry();
 
+  // Makes the entry count now, for a change made without a replacement
+  // that would commit it.
+  void Keep();
+
   const std::filesystem::path& root() const { return root_; }
   const std::string& token() const { return token_; }
   replace::Journal& journal() const { return *journal_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -33,11 +34,33 @@ void Refuse(const std::string& firstLine) {
              suite::kSuiteName);
 }
 
-// The temporary folder as the check uses it. An empty or relative setting
-// would make the check remove and extract a file relative to wherever the
-// program was started, which may well be somebody else's file.
-std::string TemporaryFolder() {
-  std::string folder = startup::GStrTempPath;
+std::string DataFolderSetting(suite::SuiteServices& services) {
+  std::string section = "Common";
+  std::string key = "DataPath";
+  std::string folder;
+  services.ReadSetting(section, key, folder);
+  return folder;
+}
+
+// The folders of `path` once every link of the part that exists is resolved.
+std::vector<std::string> ResolvedParts(const std::string& path) {
+  std::error_code ec;
+  auto resolved = std::filesystem::weakly_canonical(path, ec);
+  if (ec) resolved = std::filesystem::path(path).lexically_normal();
+  std::vector<std::string> parts;
+  for (const auto& part : resolved) {
+    if (!part.empty() && part != "/") parts.push_back(part.string());
+  }
+  return parts;
+}
+
+}  // namespace
+
+// An empty or relative setting would make the check remove and extract a
+// file relative to wherever the program was started, which may well be
+// somebody else's file; one inside the data folder would let it remove the
+// live common database as a leftover copy.
+std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFolder) {
   if (folder.empty()) {
     throw rt::RuntimeError(rt::err::PathNotFound, "一時フォルダ（COM の TEMP_PATH）が設定されていません。");
   }
@@ -46,10 +69,17 @@ std::string TemporaryFolder() {
                            "一時フォルダ（COM の TEMP_PATH）が絶対パスではありません。(" + folder + ")");
   }
   if (!rt::EndsWith(folder, startup::kSep)) folder += startup::kSep;
+  if (!dataFolder.empty()) {
+    const auto temporary = ResolvedParts(folder);
+    const auto data = ResolvedParts(dataFolder);
+    if (temporary.size() >= data.size() && std::equal(data.begin(), data.end(), temporary.begin())) {
+      throw rt::RuntimeError(
+          rt::err::PathNotFound,
+          "一時フォルダ（COM の TEMP_PATH）がデータフォルダ（Common の DataPath）の中にあります。(" + folder + ")");
+    }
+  }
   return folder;
 }
-
-}  // namespace
 
 bool IsAcceptedDataVersion(const std::string& version) {
   return std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), version) != kAcceptedDataVersions.end();
@@ -85,8 +115,8 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
       // The templates are decoded beside the live ones while the version is
       // read; nothing is replaced unless the check passes and the restore
       // asks for exactly them. Every refusal and error drops them first.
+      const std::string temporaryFolder = CheckedTemporaryFolder(startup::GStrTempPath, DataFolderSetting(*services));
       suite::BeginExtractionAhead(form.BkupPath() + archiveName, kKeepFoldersMode, kTemplateMembers);
-      const std::string temporaryFolder = TemporaryFolder();
       copyPath = temporaryFolder + kCommonDatabase;
       // A copy left by an earlier check must never pass for this archive's.
       RemoveLeftoverCopy(copyPath);

@@ -12,6 +12,11 @@ inline constexpr const char* kCommonDatabaseMember = "Data\\ZrXXComn.wf6";
 // True for the data versions this tool restores from: 9.0.0, 9.1.0, 9.2.0.
 bool IsAcceptedDataVersion(const std::string& version);
 
+// The suite's temporary folder setting as the checks use it, ending in "/":
+// error 76 when it is empty, relative, or inside (or the same as) the data
+// folder `dataFolder` once links are resolved (no test when that is empty).
+std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFolder);
+
 // The data version a copy of the common database records; empty when it has
 // no version row. Opens the copy exclusively and read-only.
 std::string ReadDataVersion(const std::string& copyPath);

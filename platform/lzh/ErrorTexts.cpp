@@ -1,6 +1,8 @@
 // The run-time errors the archive layer raises, worded once for every file of it.
 #include "platform/lzh/ErrorTexts.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
 namespace zr::lzh {
@@ -54,6 +56,21 @@ rt::RuntimeError ArchiveOpenError(int errnum, const std::string& archive) {
 
 rt::RuntimeError ArchiveReadError(int errnum, const std::string& archive) {
   return rt::ErrorFromErrno(errnum, "バックアップファイルを読み込めません: " + archive);
+}
+
+}  // namespace zr::lzh
+
+namespace zr::lzh {
+
+rt::RuntimeError NotRegularFile(unsigned mode, const std::string& archive) {
+  const char* kind = S_ISDIR(mode)    ? "フォルダ"
+                     : S_ISFIFO(mode) ? "名前付きパイプ（FIFO）"
+                     : S_ISCHR(mode)  ? "キャラクタデバイス"
+                     : S_ISBLK(mode)  ? "ブロックデバイス"
+                     : S_ISSOCK(mode) ? "ソケット"
+                                      : "通常のファイル以外";
+  return rt::RuntimeError(rt::err::PathFileAccess,
+                          std::string("バックアップファイルではありません（") + kind + "です）。(" + archive + ")");
 }
 
 }  // namespace zr::lzh

@@ -15,5 +15,7 @@ rt::RuntimeError ArchiveDamaged(const std::string& archive, const std::string& r
 rt::RuntimeError MemberDamaged(const std::string& archive, const std::string& member, const std::string& reason);
 rt::RuntimeError ArchiveOpenError(int errnum, const std::string& archive);
 rt::RuntimeError ArchiveReadError(int errnum, const std::string& archive);
+// Error 75 for a path that is not a regular file, naming what it is instead.
+rt::RuntimeError NotRegularFile(unsigned mode, const std::string& archive);
 
 }  // namespace zr::lzh

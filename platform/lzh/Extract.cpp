@@ -123,7 +123,9 @@ class Extraction {
   // archive lacks; nothing is staged unless that is 0. Without `waitForFolder`
   // a folder another extraction holds is FolderBusy.
   int Prepare(bool waitForFolder) {
-    archiveFd_ = rt::OwnedFd(rt::Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
+    // Without O_NONBLOCK a FIFO put in the archive's place would hold the
+    // open until a writer came; the kind is judged on what was opened.
+    archiveFd_ = rt::OwnedFd(rt::Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
     if (!archiveFd_.valid()) throw ArchiveOpenError(errno, archive_);
     struct stat& st = archiveStat_;
     if (rt::Ops().Fstat(archiveFd_.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);

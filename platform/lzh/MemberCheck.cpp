@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/lzh/ErrorTexts.h"
+#include "platform/lzh/Header.h"
 #include "platform/lzh/HeaderWalk.h"
 #include "platform/lzh/MemberDecoder.h"
 #include "platform/runtime/RuntimeError.h"
@@ -29,20 +32,64 @@ std::string StoredName(const IndexedMember& member) {
   return name;
 }
 
+// Whether the file opens with an LZH header. A file of zeros reads as an end
+// mark followed by more; only a lone end mark is an (empty) archive. Damage
+// further on is left to the walk.
+bool StartsAsArchive(int fd, uint64_t size, const std::string& archivePath) {
+  if (size == 0) return false;
+  std::vector<uint8_t> head(static_cast<std::size_t>(std::min<uint64_t>(size, 4096)));
+  std::size_t got = 0;
+  while (got < head.size()) {
+    const ssize_t n = pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got == 0) return false;
+  if (head[0] == 0) return size == 1;
+  // Fewer bytes than the fields that make a header recognisable: no archive.
+  constexpr std::size_t kRecognisable = 21;
+  if (got < kRecognisable) return false;
+  MemberHeader header;
+  const HeaderParse parse = ParseHeader({head.data(), got}, got == size, header);
+  return !(parse.status == HeaderParse::Fault && parse.fault == HeaderFault::NotLzh);
+}
+
 }  // namespace
 
-std::vector<MemberCheck> CheckEveryMember(const std::string& archivePath) {
-  rt::UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) throw rt::ErrorFromErrno(errno, "バックアップファイルを開けません: " + archivePath);
+ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgress& progress) {
+  rt::UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat st {};
+  if (!fd.valid()) {
+    const int error = errno;
+    // A socket cannot be opened at all; say what it is rather than why the open failed.
+    if (error == ENXIO && stat(archivePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      throw NotRegularFile(st.st_mode, archivePath);
+    }
+    throw rt::ErrorFromErrno(error, "バックアップファイルを開けません: " + archivePath);
+  }
   if (fstat(fd.get(), &st) != 0)
     throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
+  if (!S_ISREG(st.st_mode)) throw NotRegularFile(st.st_mode, archivePath);
   const auto size = static_cast<uint64_t>(st.st_size);
 
+  ArchiveCheck result;
+  if (!StartsAsArchive(fd.get(), size, archivePath)) {
+    result.lzh = false;
+    return result;
+  }
   std::vector<IndexedMember> members = WalkHeaders(fd.get(), size, archivePath);
   members.erase(std::remove_if(members.begin(), members.end(), [](const IndexedMember& m) { return !m.regular; }),
                 members.end());
-  std::vector<MemberCheck> checked(members.size());
+  std::vector<MemberCheck>& checked = result.members;
+  checked.resize(members.size());
+  std::mutex progressMutex;
+  auto done = [&](const IndexedMember& m) {
+    if (!progress) return;
+    std::lock_guard lock(progressMutex);
+    progress(m.header.span + m.header.packedSize);
+  };
 
   // Members are independent: each core decodes the next one not yet taken.
   std::atomic<std::size_t> next{0};
@@ -52,11 +99,18 @@ std::vector<MemberCheck> CheckEveryMember(const std::string& archivePath) {
   auto work = [&] {
     for (std::size_t i; !stop.load() && (i = next.fetch_add(1)) < members.size();) {
       checked[i].name = StoredName(members[i]);
+      if (!Decodable(members[i].header.method)) {
+        checked[i].unsupportedMethod = members[i].header.method;
+        done(members[i]);
+        continue;
+      }
       try {
         DecodeMember(fd.get(), size, members[i], archivePath, checked[i].name, -1, {}, stop);
+        done(members[i]);
       } catch (const rt::RuntimeError& e) {
         if (e.number() == rt::err::BadFileFormat) {
           checked[i].damage = e.description();
+          done(members[i]);
           continue;
         }
         std::lock_guard lock(failureMutex);
@@ -76,7 +130,7 @@ std::vector<MemberCheck> CheckEveryMember(const std::string& archivePath) {
   work();
   for (auto& t : helpers) t.join();
   if (failure) std::rethrow_exception(failure);
-  return checked;
+  return result;
 }
 
 }  // namespace zr::lzh

@@ -203,6 +203,47 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string EscapedForOutput(std::string_view text, bool reversible) {
+  std::string out;
+  out.reserve(text.size());
+  auto octal = [&out](unsigned char c) {
+    out += '\\';
+    out += static_cast<char>('0' + (c >> 6));
+    out += static_cast<char>('0' + ((c >> 3) & 7));
+    out += static_cast<char>('0' + (c & 7));
+  };
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto c = static_cast<unsigned char>(text[pos]);
+    if (c >= 0x80) {
+      std::size_t next = pos;
+      const char32_t cp = NextCodePoint(text, next);
+      const bool wellFormed = next > pos + 1 && IsValidUtf8(text.substr(pos, next - pos));
+      if (wellFormed && cp > 0x9F) {
+        out.append(text.substr(pos, next - pos));
+        pos = next;
+      } else if (wellFormed) {
+        for (; pos < next; ++pos) octal(static_cast<unsigned char>(text[pos]));
+      } else {
+        octal(c);
+        ++pos;
+      }
+      continue;
+    }
+    ++pos;
+    static constexpr std::string_view kNamed = "\\a\\b\\t\\n\\v\\f\\r";
+    if (c >= 0x07 && c <= 0x0D) {
+      out += kNamed.substr((c - 0x07) * 2, 2);
+    } else if (c < 0x20 || c == 0x7F) {
+      octal(c);
+    } else if (c == '\\' && reversible) {
+      out += "\\\\";
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char c, std::size_t at)) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;

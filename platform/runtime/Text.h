@@ -49,6 +49,15 @@ std::string DecimalText(int32_t number);
 // True when `text` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// The text as a terminal shows it and a script splits it: control
+// characters (C0, DEL, C1) and bytes that are not UTF-8 are written in the
+// notation of `ls --quoting-style=escape` (\t, \n, \r, \a, \b, \f, \v, else
+// \ooo per byte), so a line stays one line and a tab-separated field one
+// field. With `reversible`, a backslash is doubled as well, so the original
+// bytes can be recovered; without, it stays as it is (member names use it
+// between folders). Spaces are left alone.
+std::string EscapedForOutput(std::string_view text, bool reversible = true);
+
 // Writes every byte `keep` refuses (given the byte and its position) as "%XX",
 // upper-case hex: names that must survive as a file name or a record field.
 std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char c, std::size_t at));

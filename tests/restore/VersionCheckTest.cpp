@@ -210,13 +210,25 @@ TEST_F(VersionCheckTest, CopyThatCannotBeDeletedChangesNothing) {
   EXPECT_EQ(ui.boxes().size(), 1u);
 }
 
-TEST_F(VersionCheckTest, TemporaryFolderMustBeAbsoluteAndGainsItsSeparator) {
+TEST_F(VersionCheckTest, TemporaryFolderMustBeAbsoluteApartFromTheDataFolderAndGainsItsSeparator) {
   const auto name = ArchiveWithVersion("9.2.0");
   // What an empty or relative setting would have reached: the folder the program runs in.
   const fs::path started = fs::current_path();
   fs::current_path(suite.home());
   test::WriteFile(suite.home() / "ZrXXComn.wf6", "not ours");
-  for (const std::string setting : {"", "temp/", "temp"}) {
+  // What one inside the data folder would have reached: the live common database.
+  test::WriteFile(suite.data() / "Data/ZrXXComn.wf6", "live");
+  fs::create_directory_symlink(suite.data() / "Data", suite.home() / "link");
+  const std::string data = suite.data().string();
+  const std::vector<std::string> refused = {"",
+                                            "temp/",
+                                            "temp",
+                                            data,
+                                            data + "/Data",
+                                            data + "/Data/",
+                                            data + "/../data/new/",
+                                            (suite.home() / "link/").string()};
+  for (const std::string& setting : refused) {
     SCOPED_TRACE(setting);
     startup::GStrTempPath = setting;
     ui.Answer(mb::AnswerNo);
@@ -226,11 +238,12 @@ TEST_F(VersionCheckTest, TemporaryFolderMustBeAbsoluteAndGainsItsSeparator) {
   }
   fs::current_path(started);
   EXPECT_EQ(test::ReadFile(suite.home() / "ZrXXComn.wf6"), "not ours");
+  EXPECT_EQ(test::ReadFile(suite.data() / "Data/ZrXXComn.wf6"), "live");
   EXPECT_TRUE(fs::is_empty(suite.temp()));
 
   startup::GStrTempPath = suite.temp().string();
   EXPECT_TRUE(MBlnZrVerChk(form, name));
-  EXPECT_EQ(ui.boxes().size(), 3u);
+  EXPECT_EQ(ui.boxes().size(), refused.size());
   EXPECT_FALSE(fs::exists(suite.home() / "tempZrXXComn.wf6"));
 }
 
@@ -240,8 +253,8 @@ TEST_F(VersionCheckTest, ExtractionGoesToTheSuiteWithTheWindowAndTheTemporaryFol
   fake.state().settings["COMMON|Ver"] = "10.0.0";
   ui.Answer(mb::AnswerOk);
   EXPECT_FALSE(MBlnZrVerChk(form, name));
-  EXPECT_EQ(fake.state().Operations(), (std::vector<std::string>{"ReadSetting", "ExtractArchive"}));
-  EXPECT_EQ(fake.state().calls[1].arguments,
+  EXPECT_EQ(fake.state().Operations(), (std::vector<std::string>{"ReadSetting", "ReadSetting", "ExtractArchive"}));
+  EXPECT_EQ(fake.state().calls[2].arguments,
             (std::vector<std::string>{"4660", form.bkupPath + name, startup::GStrTempPath, "1", "Data\\ZrXXComn.wf6"}));
   EXPECT_EQ(fake.state().liveInstances, 0);
 }

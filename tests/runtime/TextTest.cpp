@@ -69,5 +69,22 @@ TEST(TextTest, CodePageConversionGrowsItsBufferAndRefusesWhatHasNoForm) {
   EXPECT_FALSE(TextConverter("NO-SUCH-CHARSET", kUtf8).Usable());
 }
 
+TEST(TextTest, OutputEscapingFollowsLsEscapeStyleForControlsAndBadBytes) {
+  // As `ls --quoting-style=escape` prints these names, spaces apart (left alone here).
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\tb", "a\\tb"},
+      {"c\nd\re", "c\\nd\\re"},
+      {"\a\b\f\v", "\\a\\b\\f\\v"},
+      {"i\x01\x1b[31m\x7f", "i\\001\\033[31m\\177"},
+      {"c1\xc2\x9b", "c1\\302\\233"},         // C1 control, well-formed UTF-8
+      {"x\xff\xe3\x81", "x\\377\\343\\201"},  // not UTF-8, also cut short
+      {"\xed\xa0\x80", "\\355\\240\\200"},    // a surrogate
+      {"g\\h e", "g\\\\h e"},
+      {"データ\u00e9\U00020BB7", "データ\u00e9\U00020BB7"},
+  };
+  for (const auto& [raw, shown] : cases) EXPECT_EQ(EscapedForOutput(raw), shown) << shown;
+  EXPECT_EQ(EscapedForOutput("「Work\\Zr\tTuBun.wf6」", false), "「Work\\Zr\\tTuBun.wf6」");
+}
+
 }  // namespace
 }  // namespace zr::rt
