@@ -82,11 +82,12 @@ class UndoRun : public startup::RestoreWindowProvider {
     const restore::HistoryEntry& newest = entries.front();
     const std::string dataFolder = restore::ReadDataFolder(*services);
     if (!newest.problem.empty()) {
-      Tell("この履歴からは戻せません。" + newest.problem + "(" + Shown(newest.folder.string()) + ")", rt::mb::Exclamation);
+      Tell("この履歴からは戻せません。" + newest.problem + "(" + Shown(newest.folder.string()) + ")",
+           rt::mb::Exclamation);
       return kExitFailed;
     }
-    const std::string what =
-        Shown(newest.time) + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") + "の前の雛形（文書選択編集）に戻します。";
+    const std::string what = Shown(newest.time) + " の" + (newest.fromUndo ? "「元に戻す」" : "復旧") +
+                             "の前の雛形（文書選択編集）に戻します。";
     if (!Confirmed(what, "現在の雛形は履歴に残ります。よろしいですか？")) {
       console_.out << "中止しました。\n";
       return kExitFailed;
