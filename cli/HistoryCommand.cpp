@@ -13,8 +13,12 @@ int RunHistory(Console& console) {
     return kExitOk;
   }
   for (const auto& entry : entries) {
-    console.out << Shown(entry.time) << '\t' << (entry.fromUndo ? "元に戻す" : "復旧") << '\t' << Shown(entry.archive)
-                << '\n';
+    // An entry that cannot be used still shows, with why, where its archive would be.
+    const char* kind = entry.recovered ? "回収" : entry.fromUndo ? "元に戻す" : "復旧";
+    const std::string what = !entry.problem.empty() ? entry.problem
+                             : entry.recovered      ? "中断された置き換えの前の内容"
+                                                    : entry.archive;
+    console.out << Shown(entry.time) << '\t' << kind << '\t' << Shown(what) << '\n';
   }
   return kExitOk;
 }

@@ -12,6 +12,7 @@
 #include "restore/TemplateRestore.h"
 #include "tests/restore/RealSuite.h"
 #include "tests/restore/RestoreFixture.h"
+#include "tests/support/CurrentDirectoryScope.h"
 #include "tests/support/SuiteHomeScope.h"
 #include "tools/demo/DemoBackups.h"
 #include "tools/lzhwriter/LzhWriter.h"
@@ -269,6 +270,13 @@ TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
   suite.Settings("10.0.1", suite.data().string());
   EXPECT_EQ(Run(Undo(true)), kExitFailed);
   EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
+
+  // A data folder relative to wherever the command was started is refused, as the window refuses it.
+  suite.Settings("10.0.0", "data");
+  test::CurrentDirectoryScope cwd(suite.home() / "temp");
+  EXPECT_EQ(Run(Undo(true)), kExitFailed);
+  EXPECT_NE(err.str().find("展開先のフォルダーが正しくありません"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(suite.home() / "temp/data"));
 }
 
 }  // namespace

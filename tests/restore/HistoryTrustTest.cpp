@@ -1,0 +1,257 @@
+// The history trusts only what it wrote: entries count once their change has
+// committed, in the order they happened whatever the clock and the zone say,
+// an undo puts back exactly the recorded state, and an entry holding
+// anything else is refused. A kill at any step leaves no phantom entry and no
+// mixed pair after the next start.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
+#include "platform/lzh/Extract.h"
+#include "platform/replace/Journal.h"
+#include "platform/runtime/RuntimeError.h"
+#include "restore/History.h"
+#include "restore/Undo.h"
+#include "suite/Templates.h"
+#include "suite/local/DataFolderRecovery.h"
+#include "tests/restore/RealSuite.h"
+#include "tests/support/ScriptedOps.h"
+#include "tests/support/TempDir.h"
+#include "tools/demo/DemoBackups.h"
+
+namespace zr::restore {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+
+class HistoryTrustTest : public ::testing::Test {
+ protected:
+  HistoryTrustTest() { demo::WriteLiveTemplates(suite.data()); }
+
+  std::string Data() const { return suite.data().string() + "/"; }
+  std::string Pair() const {
+    auto read = [&](const char* f) { return fs::exists(suite.data() / f) ? ReadFile(suite.data() / f) : "-"; };
+    return read("Work/ZrBunsyo.wf6") + "|" + read("Work/ZrTuBun.wf6");
+  }
+
+  // What the restore does once the check has passed: the entry, then the
+  // replacement that commits it.
+  void Restore(const std::string& label) {
+    const fs::path archive = suite.backups() / (label + ".lzh");
+    if (!fs::exists(archive)) demo::WriteBackupArchive(archive, {"9.2.0", true, false, label});
+    auto entry = PendingHistoryEntry::Record(suite.history(), Data(), archive.string(), "10.0.0", false);
+    replace::JournalScope scope(entry.journal(), entry.token());
+    ASSERT_EQ(0, lzh::ExtractMembers(archive.string(), Data(), lzh::Mode::KeepFolders, suite::kTemplateMembers));
+  }
+
+  // Files of ours anywhere in the data folder or the history.
+  std::vector<std::string> Ours() const {
+    std::vector<std::string> found;
+    for (const fs::path& root : {suite.data(), suite.history()}) {
+      if (!fs::exists(root)) continue;
+      for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with(".zr") || name.starts_with(".pending-")) found.push_back(e.path().string());
+      }
+    }
+    return found;
+  }
+
+  test::RealSuite suite;
+};
+
+TEST_F(HistoryTrustTest, OrderFollowsWhatHappenedNotTheClockOrTheZone) {
+  // An entry of an earlier version that claims a time far ahead.
+  WriteFile(suite.history() / "20991231-235959/restore.ini", "[RESTORE]\ntime=2099-12-31 23:59:59\narchive=old\n");
+  std::vector<std::string> before;
+  const char* zones[] = {"Asia/Tokyo", "America/Los_Angeles", "UTC"};
+  const char* saved = std::getenv("TZ");
+  for (int i = 1; i <= 6; ++i) {
+    setenv("TZ", zones[i % 3], 1);
+    tzset();
+    before.push_back(Pair());
+    Restore("r" + std::to_string(i));
+    // As if the clock had been a year ahead when this entry was made and set back since.
+    const auto newest = ListHistory(suite.history()).front();
+    std::string text = ReadFile(newest.folder / "restore.ini");
+    text.replace(text.find("time=") + 5, 4, "2027");
+    WriteFile(newest.folder / "restore.ini", text);
+    PruneHistory(suite.history());
+  }
+  saved != nullptr ? setenv("TZ", saved, 1) : unsetenv("TZ");
+  tzset();
+  const auto entries = ListHistory(suite.history());
+  ASSERT_EQ(kHistoryKept, entries.size());
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    EXPECT_EQ((suite.backups() / ("r" + std::to_string(6 - k) + ".lzh")).string(), entries[k].archive) << k;
+  }
+  PutBack(suite.history(), entries.front(), Data());
+  EXPECT_EQ(before.back(), Pair()) << "the undo takes back the last restore";
+}
+
+TEST_F(HistoryTrustTest, UndoPutsBackExactlyTheRecordedPairAndKeepsNoLinkToALiveFile) {
+  fs::remove(suite.data() / "Work/ZrTuBun.wf6");
+  const std::string before = Pair();
+  Restore("one");
+  const std::string restored = Pair();
+  ASSERT_EQ(std::string::npos, restored.find("|-"));
+  PutBack(suite.history(), ListHistory(suite.history()).front(), Data());
+  EXPECT_EQ(before, Pair()) << "the template that was not there goes again";
+  auto entries = ListHistory(suite.history());
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_TRUE(entries.front().fromUndo);
+  PutBack(suite.history(), entries.front(), Data());
+  EXPECT_EQ(restored, Pair()) << "the undo's own entry undoes it";
+  struct stat live {};
+  ASSERT_EQ(0, stat((suite.data() / "Work/ZrBunsyo.wf6").c_str(), &live));
+  for (const auto& e : fs::recursive_directory_iterator(suite.history())) {
+    struct stat kept {};
+    ASSERT_EQ(0, lstat(e.path().c_str(), &kept));
+    EXPECT_FALSE(kept.st_ino == live.st_ino && kept.st_dev == live.st_dev) << e.path() << " is the live file";
+  }
+  EXPECT_TRUE(Ours().empty());
+}
+
+TEST_F(HistoryTrustTest, AnEntryHoldingAnythingElseIsRefusedAndNothingChanges) {
+  const fs::path outside = suite.home() / "other-user-file";
+  WriteFile(outside, "someone else's");
+  const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> plants = {
+      {"a template that is a link",
+       [&](const fs::path& e) {
+         fs::remove(e / "Work/ZrBunsyo.wf6");
+         fs::create_symlink(outside, e / "Work/ZrBunsyo.wf6");
+       }},
+      {"a template that is a FIFO",
+       [](const fs::path& e) {
+         fs::remove(e / "Work/ZrTuBun.wf6");
+         ASSERT_EQ(0, mkfifo((e / "Work/ZrTuBun.wf6").c_str(), 0600));
+       }},
+      {"a Work folder that is a link",
+       [&](const fs::path& e) {
+         fs::rename(e / "Work", suite.home() / "elsewhere");
+         fs::create_directory_symlink(suite.home() / "elsewhere", e / "Work");
+       }},
+      {"a record far too large",
+       [](const fs::path& e) {
+         WriteFile(e / "restore.ini", ReadFile(e / "restore.ini") + std::string(100 * 1024, '#'));
+       }},
+      {"a record that is a link",
+       [&](const fs::path& e) {
+         fs::rename(e / "restore.ini", suite.home() / "ini");
+         fs::create_symlink(suite.home() / "ini", e / "restore.ini");
+       }},
+  };
+  for (const auto& [what, plant] : plants) {
+    SCOPED_TRACE(what);
+    fs::remove_all(suite.history());
+    fs::remove_all(suite.home() / "elsewhere");
+    Restore("plain");
+    plant(ListHistory(suite.history()).front().folder);
+    const std::string live = Pair();
+    const auto newest = ListHistory(suite.history()).front();
+    try {
+      PutBack(suite.history(), newest, Data());
+      ADD_FAILURE() << "put back from " << what;
+    } catch (const rt::RuntimeError& e) {
+      EXPECT_NE(std::string::npos, e.description().find("戻せません")) << e.description();
+    }
+    EXPECT_EQ(live, Pair());
+    EXPECT_EQ(1u, ListHistory(suite.history()).size()) << "no entry for an undo that did not happen";
+    EXPECT_EQ("someone else's", ReadFile(outside));
+    EXPECT_TRUE(Ours().empty());
+  }
+}
+
+TEST_F(HistoryTrustTest, ValuesStayOnTheirLine) {
+  const std::string archive = "/m/a\nundo=1\r\x1b]0;x\x07%41.lzh";
+  PendingHistoryEntry::Record(suite.history(), Data(), archive, "10.0.0", false).Keep();
+  const auto entry = ListHistory(suite.history()).front();
+  EXPECT_EQ(archive, entry.archive);
+  EXPECT_FALSE(entry.fromUndo);
+}
+
+// Kills the child just before its n-th change to the disk; true when it got that far.
+bool DiesAt(int n, const std::function<void()>& work) {
+  const pid_t child = fork();
+  if (child == 0) {
+    test::ScriptedOps ops;
+    ops.syncForReal = false;
+    int changes = 0;
+    ops.before = [&](test::Op op, int, const char*, int) {
+      using test::Op;
+      if (op == Op::Pread || op == Op::Read || op == Op::Fstat || op == Op::FstatAt || op == Op::Fstatfs ||
+          op == Op::Flock) {
+        return;
+      }
+      if (changes++ == n) raise(SIGKILL);
+    };
+    rt::InstallFileOps(&ops);
+    try {
+      work();
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0) << "status " << status;
+  return WIFSIGNALED(status);
+}
+
+TEST_F(HistoryTrustTest, KilledAtEveryStepOfARestoreOrAnUndoTheNextStartLeavesNoPhantomAndNoMixedPair) {
+  int restores = 0;
+  int undos = 0;
+  for (const bool undo : {false, true}) {
+    // The pair a whole run leaves.
+    fs::remove_all(suite.history());
+    demo::WriteLiveTemplates(suite.data());
+    if (undo) Restore("first");
+    const std::string start = Pair();
+    undo ? PutBack(suite.history(), ListHistory(suite.history()).front(), Data()) : Restore("second");
+    const std::string done = Pair();
+    ASSERT_NE(start, done);
+    for (int n = 0;; ++n) {
+      SCOPED_TRACE((undo ? "undo killed at change " : "restore killed at change ") + std::to_string(n));
+      fs::remove_all(suite.history());
+      demo::WriteLiveTemplates(suite.data());
+      if (undo) Restore("first");
+      const auto entries = ListHistory(suite.history());
+      const bool died = DiesAt(n, [&] {
+        if (undo) {
+          PutBack(suite.history(), entries.front(), Data());
+        } else {
+          Restore("second");
+        }
+      });
+      suite::RecoverDataFolder();
+      const std::string after = Pair();
+      const auto now = ListHistory(suite.history());
+      EXPECT_TRUE(Ours().empty()) << Ours().front();
+      if (after == start) {
+        EXPECT_EQ(entries.size(), now.size()) << "an entry for a change that did not happen";
+      } else {
+        ASSERT_EQ(done, after) << "a mixed or torn pair";
+        ASSERT_EQ(entries.size() + 1, now.size()) << "a change without its way back";
+        EXPECT_EQ(start, ReadFile(now.front().folder / "Work/ZrBunsyo.wf6") + "|" +
+                             ReadFile(now.front().folder / "Work/ZrTuBun.wf6"));
+      }
+      if (!died) break;
+      ++(undo ? undos : restores);
+    }
+  }
+  EXPECT_GT(restores, 10);
+  EXPECT_GT(undos, 10);
+}
+
+}  // namespace
+}  // namespace zr::restore
