@@ -8,6 +8,7 @@
 
 #include "platform/jet/Header.h"
 #include "platform/jet/MdbRead.h"
+#include "platform/runtime/FileOps.h"
 
 namespace zr::jet::detail {
 namespace {
@@ -27,17 +28,6 @@ Got ReadExactly(int fd, char* out, std::size_t size) {
     done += static_cast<std::size_t>(n);
   }
   return Got::Whole;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -80,7 +70,7 @@ int ServeReads(int database, int channel) {
     } else {
       return kOutOfForm;
     }
-    if (!WriteAll(channel, Frame(answer))) return kClosed;
+    if (!rt::WriteAll(channel, Frame(answer))) return kClosed;
   }
 }
 

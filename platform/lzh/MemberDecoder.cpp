@@ -26,16 +26,8 @@ struct ArchiveDeleter {
 using ArchivePtr = std::unique_ptr<struct archive, ArchiveDeleter>;
 
 void WriteAll(int fd, const void* data, std::size_t size, const std::string& label, const std::string& shown) {
-  const auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = rt::Ops().Write(fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw rt::ErrorFromErrno(errno, "「" + label + "」を書き込めません: " + shown);
-    }
-    if (n == 0) throw rt::ErrorFromErrno(EIO, "「" + label + "」を書き込めません: " + shown);
-    p += n;
-    size -= static_cast<std::size_t>(n);
+  if (!rt::WriteAll(fd, std::string_view(static_cast<const char*>(data), size))) {
+    throw rt::ErrorFromErrno(errno, "「" + label + "」を書き込めません: " + shown);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 
@@ -88,16 +89,10 @@ void AppendErrorLog(const std::filesystem::path& logFile, std::string_view name,
   // O_APPEND and one write keep lines from several programs whole.
   const int fd = open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw rt::ErrorFromErrno(errno, logFile.string());
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t n = write(fd, rest.data(), rest.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      close(fd);
-      throw rt::ErrorFromErrno(e, logFile.string());
-    }
-    rest.remove_prefix(static_cast<std::size_t>(n));
+  if (!rt::WriteAll(fd, line)) {
+    const int e = errno;
+    close(fd);
+    throw rt::ErrorFromErrno(e, logFile.string());
   }
   if (close(fd) != 0 && errno != EINTR) throw rt::ErrorFromErrno(errno, logFile.string());
 }

@@ -95,7 +95,7 @@ TEST_F(HistoryTrustTest, OrderFollowsWhatHappenedNotTheClockOrTheZone) {
     EXPECT_EQ((suite.backups() / ("r" + std::to_string(6 - k) + ".lzh")).string(), entries[k].archive) << k;
   }
   PutBack(suite.history(), entries.front(), Data());
-  EXPECT_EQ(before.back(), Pair()) << "the undo takes back the last restore";
+  EXPECT_TRUE(before.back() == Pair()) << "the undo takes back the last restore";
 }
 
 TEST_F(HistoryTrustTest, UndoPutsBackExactlyTheRecordedPairAndKeepsNoLinkToALiveFile) {
@@ -105,12 +105,12 @@ TEST_F(HistoryTrustTest, UndoPutsBackExactlyTheRecordedPairAndKeepsNoLinkToALive
   const std::string restored = Pair();
   ASSERT_EQ(std::string::npos, restored.find("|-"));
   PutBack(suite.history(), ListHistory(suite.history()).front(), Data());
-  EXPECT_EQ(before, Pair()) << "the template that was not there goes again";
+  EXPECT_TRUE(before == Pair()) << "the template that was not there goes again";
   auto entries = ListHistory(suite.history());
   ASSERT_EQ(2u, entries.size());
   EXPECT_TRUE(entries.front().fromUndo);
   PutBack(suite.history(), entries.front(), Data());
-  EXPECT_EQ(restored, Pair()) << "the undo's own entry undoes it";
+  EXPECT_TRUE(restored == Pair()) << "the undo's own entry undoes it";
   struct stat live {};
   ASSERT_EQ(0, stat((suite.data() / "Work/ZrBunsyo.wf6").c_str(), &live));
   for (const auto& e : fs::recursive_directory_iterator(suite.history())) {
@@ -164,10 +164,48 @@ TEST_F(HistoryTrustTest, AnEntryHoldingAnythingElseIsRefusedAndNothingChanges) {
     } catch (const rt::RuntimeError& e) {
       EXPECT_NE(std::string::npos, e.description().find("戻せません")) << e.description();
     }
-    EXPECT_EQ(live, Pair());
+    EXPECT_TRUE(live == Pair());
     EXPECT_EQ(1u, ListHistory(suite.history()).size()) << "no entry for an undo that did not happen";
     EXPECT_EQ("someone else's", ReadFile(outside));
     EXPECT_TRUE(Ours().empty());
+  }
+}
+
+TEST_F(HistoryTrustTest, AFlushErrorAfterTheSwapKeepsTheWayBackOfARestoreAndOfAnUndo) {
+  for (const bool undo : {false, true}) {
+    SCOPED_TRACE(undo ? "undo" : "restore");
+    fs::remove_all(suite.history());
+    demo::WriteLiveTemplates(suite.data());
+    if (undo) Restore("first");
+    const std::string start = Pair();
+    const auto entries = ListHistory(suite.history());
+    test::ScriptedOps ops;
+    ops.syncForReal = false;
+    // The first flush of the data folder after both renames fails.
+    bool swapped = false;
+    ops.before = [&](test::Op op, int index, const char* name, int) {
+      if (op == test::Op::RenameAt && std::string(name) == "ZrTuBun.wf6") swapped = true;
+      if (op == test::Op::Fsync && swapped) {
+        ops.FailAt(op, index, EIO);
+        swapped = false;
+      }
+    };
+    std::string message;
+    {
+      test::ScopedOps scoped(ops);
+      try {
+        undo ? PutBack(suite.history(), entries.front(), Data()) : Restore("second");
+      } catch (const rt::RuntimeError& e) {
+        message = e.description();
+      }
+    }
+    EXPECT_NE(std::string::npos, message.find("置き換えましたが")) << message;
+    ASSERT_EQ(entries.size() + 1, ListHistory(suite.history()).size()) << "the way back stays";
+    suite::RecoverDataFolder();
+    EXPECT_TRUE(Ours().empty());
+    EXPECT_TRUE(start != Pair());
+    PutBack(suite.history(), ListHistory(suite.history()).front(), Data());
+    EXPECT_TRUE(start == Pair()) << "the undo takes back exactly that change";
   }
 }
 
@@ -219,7 +257,7 @@ TEST_F(HistoryTrustTest, KilledAtEveryStepOfARestoreOrAnUndoTheNextStartLeavesNo
     const std::string start = Pair();
     undo ? PutBack(suite.history(), ListHistory(suite.history()).front(), Data()) : Restore("second");
     const std::string done = Pair();
-    ASSERT_NE(start, done);
+    ASSERT_TRUE(start != done);
     for (int n = 0;; ++n) {
       SCOPED_TRACE((undo ? "undo killed at change " : "restore killed at change ") + std::to_string(n));
       fs::remove_all(suite.history());
@@ -240,10 +278,10 @@ TEST_F(HistoryTrustTest, KilledAtEveryStepOfARestoreOrAnUndoTheNextStartLeavesNo
       if (after == start) {
         EXPECT_EQ(entries.size(), now.size()) << "an entry for a change that did not happen";
       } else {
-        ASSERT_EQ(done, after) << "a mixed or torn pair";
+        ASSERT_TRUE(done == after) << "a mixed or torn pair";
         ASSERT_EQ(entries.size() + 1, now.size()) << "a change without its way back";
-        EXPECT_EQ(start, ReadFile(now.front().folder / "Work/ZrBunsyo.wf6") + "|" +
-                             ReadFile(now.front().folder / "Work/ZrTuBun.wf6"));
+        EXPECT_TRUE(start == ReadFile(now.front().folder / "Work/ZrBunsyo.wf6") + "|" +
+                                 ReadFile(now.front().folder / "Work/ZrTuBun.wf6"));
       }
       if (!died) break;
       ++(undo ? undos : restores);
