@@ -1,6 +1,5 @@
 #include "restore/History.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -51,24 +50,6 @@ std::string TokenFor(uint64_t sequence) {
 
 std::string PendingName(const std::string& token) { return std::string(kPendingPrefix) + token; }
 
-std::vector<std::string> Names(int dirFd) {
-  std::vector<std::string> names;
-  const int copy = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return names;
-  DIR* dir = fdopendir(copy);
-  if (dir == nullptr) {
-    close(copy);
-    return names;
-  }
-  rewinddir(dir);
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  return names;
-}
-
 rt::UniqueFd OpenFolderAt(int dirFd, const std::string& name) {
   return rt::OwnedFd(Ops().OpenAt(dirFd, name.c_str(), kFolderFlags, 0));
 }
@@ -79,7 +60,7 @@ void RemoveTree(int dirFd, const std::string& name, int depth = 0) {
   if (depth > 4) return;
   rt::UniqueFd folder = OpenFolderAt(dirFd, name);
   if (!folder.valid()) return;
-  for (const std::string& inner : Names(folder.get())) RemoveTree(folder.get(), inner, depth + 1);
+  for (const std::string& inner : rt::FolderNames(folder.get())) RemoveTree(folder.get(), inner, depth + 1);
   folder.Reset();
   Ops().UnlinkAt(dirFd, name.c_str(), AT_REMOVEDIR);
 }
@@ -246,7 +227,7 @@ rt::UniqueFd OpenRoot(const fs::path& root, bool create) {
 
 uint64_t NextSequence(int rootFd) {
   uint64_t newest = 0;
-  for (const std::string& name : Names(rootFd)) {
+  for (const std::string& name : rt::FolderNames(rootFd)) {
     std::string_view digits = name;
     if (digits.starts_with(kPendingPrefix)) digits.remove_prefix(kPendingPrefix.size());
     if (AllDigits(digits)) newest = std::max<uint64_t>(newest, std::strtoull(std::string(digits).c_str(), nullptr, 10));
@@ -381,7 +362,7 @@ class FolderHistory : public replace::Journal {
     const rt::UniqueFd root = OpenRoot(root_, false);
     if (!root.valid()) return;
     bool removed = false;
-    for (const std::string& name : Names(root.get())) {
+    for (const std::string& name : rt::FolderNames(root.get())) {
       if (!name.starts_with(kPendingPrefix)) continue;
       if (tokens.count(name.substr(kPendingPrefix.size())) != 0) continue;
       RemoveTree(root.get(), name);
@@ -414,7 +395,7 @@ std::vector<HistoryEntry> ListHistory(const fs::path& root) {
   std::vector<HistoryEntry> entries;
   const rt::UniqueFd rootFd = OpenRoot(root, false);
   if (!rootFd.valid()) return entries;
-  for (const std::string& name : Names(rootFd.get())) {
+  for (const std::string& name : rt::FolderNames(rootFd.get())) {
     if (AllDigits(name) || EarlierName(name)) entries.push_back(ReadEntry(rootFd.get(), root, name));
   }
   // The sequence orders entries, whatever the clock said when they were

@@ -1,7 +1,6 @@
 // Finishes or undoes what an interrupted replacement left in a folder, trusting only what it wrote itself.
 #include "platform/replace/Recovery.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,19 +27,8 @@ using rt::Ops;
 constexpr std::size_t kMaxRecordBytes = 64 * 1024;
 
 std::vector<std::string> OurFiles(int folderFd) {
-  std::vector<std::string> names;
-  const int copy = fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return names;
-  DIR* dir = fdopendir(copy);
-  if (dir == nullptr) {
-    close(copy);
-    return names;
-  }
-  rewinddir(dir);
-  while (const dirent* entry = readdir(dir)) {
-    if (IsAnyOurName(entry->d_name)) names.emplace_back(entry->d_name);
-  }
-  closedir(dir);
+  std::vector<std::string> names = rt::FolderNames(folderFd);
+  std::erase_if(names, [](const std::string& name) { return !IsAnyOurName(name); });
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -1,5 +1,6 @@
 #include "platform/runtime/FileOps.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -64,6 +65,25 @@ bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+std::vector<std::string> FolderNames(int dirFd) {
+  std::vector<std::string> names;
+  // A reader of its own, so the caller's descriptor keeps its offset and stays open.
+  const int copy = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return names;
+  DIR* dir = fdopendir(copy);
+  if (dir == nullptr) {
+    close(copy);
+    return names;
+  }
+  rewinddir(dir);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  closedir(dir);
+  return names;
 }
 
 ssize_t ReadUpTo(int fd, void* buffer, std::size_t count) {

@@ -6,7 +6,9 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/runtime/UniqueFd.h"
 
@@ -53,6 +55,10 @@ UniqueFd OwnedFd(int fd);
 // Writes all of `bytes`, going on after interruptions and short writes.
 // False with errno set when it cannot (EIO for a write that wrote nothing).
 bool WriteAll(int fd, std::string_view bytes);
+
+// The names in the folder open at `dirFd`, without "." and "..", in no
+// particular order; empty when it cannot be read.
+std::vector<std::string> FolderNames(int dirFd);
 
 // Reads from the current offset until `count` bytes or the end, going on
 // after interruptions. The number read, or -1 with errno set.

@@ -33,21 +33,7 @@ using zr::test::WriteFile;
 
 const std::string kReplacedButUnflushed = "置き換えましたが";
 
-void Replace(const fs::path& folder) {
-  const rt::UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  Replacement r(dir.get(), folder.string(), false);
-  for (const auto& [target, bytes] : {std::pair{kFirst, "new first"}, std::pair{kSecond, "new second"}}) {
-    const std::size_t i = r.Add(target, target.back());
-    rt::UniqueFd copy = r.Stage(i);
-    // Written as the decoder writes, through the same operations.
-    if (Ops().Write(copy.get(), bytes, std::strlen(bytes)) != static_cast<ssize_t>(std::strlen(bytes)) ||
-        Ops().Fsync(copy.get()) != 0) {
-      throw rt::ErrorFromErrno(errno, "write");
-    }
-    r.Finish(i, std::move(copy));
-  }
-  r.Commit();
-}
+void Replace(const fs::path& folder) { ReplacePair(folder, nullptr); }
 
 struct Trial {
   TempDir dir;

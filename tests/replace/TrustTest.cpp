@@ -84,23 +84,9 @@ struct Folder {
     return n;
   }
 
-  // Replaces the pair inside `journal`'s scope, over `ops`.
   void Replace(ScriptedOps& ops, Journal* journal) {
     ScopedOps scoped(ops);
-    const int dir = open(data.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    {
-      Replacement r(dir, data.string(), false);
-      for (const auto& [target, bytes] : {std::pair{kFirst, "new first"}, std::pair{kSecond, "new second"}}) {
-        const std::size_t i = r.Add(target, target.back());
-        rt::UniqueFd copy = r.Stage(i);
-        ASSERT_TRUE(rt::WriteAll(copy.get(), bytes));
-        r.Finish(i, std::move(copy));
-      }
-      std::optional<JournalScope> scope;
-      if (journal != nullptr) scope.emplace(*journal, "1");
-      r.Commit();
-    }
-    close(dir);
+    ReplacePair(data, journal);
   }
 
   // The same in a child that kills itself just before the first operation `when` accepts.
