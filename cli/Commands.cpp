@@ -7,7 +7,7 @@ namespace zr::cli {
 int RunCommand(const Request& request, Console& console) {
   switch (request.command) {
     case Command::Verify:
-      return RunVerify(request.paths, console);
+      return RunVerify(request.paths, console, {request.onlyNew, request.notify});
     case Command::History:
       return RunHistory(console);
     case Command::Undo:

@@ -20,7 +20,12 @@ struct Console {
   bool display = false;
 };
 
-int RunVerify(const std::vector<std::string>& paths, Console& console);
+struct VerifyOptions {
+  bool onlyNew = false;
+  bool notify = false;
+};
+
+int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOptions options = {});
 int RunHistory(Console& console);
 int RunUndo(bool yes, Console& console);
 

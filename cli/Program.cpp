@@ -53,7 +53,7 @@ void InstallConsoleMessages() {
 int RunProgram(const Request& request, int& argc, char** argv) {
   Console console{std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1, HasDisplay()};
   InstallSuiteWithoutWindows();
-  std::unique_ptr<QApplication> app;
+  std::unique_ptr<QCoreApplication> app;
   if (request.command == Command::Undo && !request.yes && !console.terminal && console.display) {
     app = std::make_unique<QApplication>(argc, argv);
     ui::InstallQtInteraction();
@@ -61,6 +61,8 @@ int RunProgram(const Request& request, int& argc, char** argv) {
     QApplication::setFont(ui::WindowFont(9));
     ui::InstallQtTranslations();
   } else {
+    // Desktop notifications talk D-Bus, which wants an application object.
+    if (request.notify) app = std::make_unique<QCoreApplication>(argc, argv);
     InstallConsoleMessages();
   }
   return RunCommand(request, console);

@@ -1,9 +1,12 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 #include <ostream>
 
 #include "cli/Commands.h"
+#include "cli/DesktopNotification.h"
+#include "cli/VerifiedArchives.h"
 #include "platform/runtime/FileSystem.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
@@ -66,7 +69,7 @@ bool StoredLocation(std::string& location, Console& console) {
 
 }  // namespace
 
-int RunVerify(const std::vector<std::string>& paths, Console& console) {
+int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOptions options) {
   std::vector<std::string> given = paths;
   if (given.empty()) {
     std::string location;
@@ -80,6 +83,8 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
   }
 
   const std::string scratch = ScratchFolder();
+  std::optional<VerifiedArchives> known;
+  if (options.onlyNew) known.emplace(VerifiedArchives::InSuiteHome());
   bool allOk = true;
   for (const std::string& path : given) {
     std::vector<std::string> archives;
@@ -88,16 +93,19 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
       if (stat(path.c_str(), &st) != 0) throw rt::ErrorFromErrno(errno, "見つかりません: " + path);
       archives = S_ISDIR(st.st_mode) ? ArchivesIn(path) : std::vector<std::string>{path};
     } catch (const rt::RuntimeError& e) {
+      if (known) continue;  // a backup drive not plugged in is nothing new
       console.out << "NG\t" << path << '\t' << e.description() << '\n';
       allOk = false;
       continue;
     }
-    if (archives.empty()) {
+    if (archives.empty() && !known) {
       console.out << "NG\t" << path << "\tバックアップデータが見つかりません。\n";
       allOk = false;
     }
     for (const std::string& archive : archives) {
+      if (known && !known->IsNew(archive)) continue;
       const restore::BackupVerdict verdict = restore::CheckBackup(archive, scratch);
+      if (known) known->Record(archive, verdict);
       if (verdict.ok) {
         console.out << "OK\t" << archive << '\t' << verdict.version;
         if (!verdict.otherDamage.empty()) console.out << '\t' << verdict.otherDamage;
@@ -106,8 +114,10 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
         allOk = false;
       }
       console.out << '\n' << std::flush;
+      if (options.notify && !verdict.ok) ReportBrokenBackup(archive, verdict.reason, console);
     }
   }
+  if (known && !known->Save(console.err)) return kExitFailed;
   return allOk ? kExitOk : kExitFailed;
 }
 
