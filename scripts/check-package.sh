@@ -40,6 +40,16 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+
+# The user units are in the package, and no maintainer script enables them.
+for unit in zrbunsyores-verify.service zrbunsyores-verify.timer; do
+  [ -f "$root/usr/lib/systemd/user/$unit" ] || fail "the package holds no /usr/lib/systemd/user/$unit"
+done
+mkdir -p "$out/control"
+dpkg-deb -e "$deb" "$out/control"
+if grep -qs 'zrbunsyores-verify' "$out"/control/post* "$out"/control/pre*; then
+  fail "a maintainer script of the package names the user units (enables them?)"
+fi
 # Standard output is what is checked; what the program says on standard
 # error is kept in stderr.log.
 run() { QT_QPA_PLATFORM=offscreen AOBANAVI_HOME=$out/home timeout 20 "$program" "$@" 2>>"$out/stderr.log"; }
