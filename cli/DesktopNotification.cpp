@@ -28,16 +28,20 @@ QDBusMessage Call(QDBusConnection& bus, const char* method, const QList<QVariant
   return bus.call(message, QDBus::Block, kCallTimeoutMs);
 }
 
-// Servers that announce body markup read '&' and '<' as markup.
+// Servers that announce body markup read '&' and '<' as markup. Asked once a run.
 QString BodyText(QDBusConnection& bus, const std::string& body) {
-  QString text = QString::fromStdString(body);
-  const QDBusMessage caps = Call(bus, "GetCapabilities", {});
-  if (caps.type() == QDBusMessage::ReplyMessage && !caps.arguments().isEmpty() &&
-      caps.arguments().first().toStringList().contains("body-markup")) {
-    text = text.toHtmlEscaped();
-  }
-  return text;
+  static const bool markup = [&bus] {
+    const QDBusMessage caps = Call(bus, "GetCapabilities", {});
+    return caps.type() == QDBusMessage::ReplyMessage && !caps.arguments().isEmpty() &&
+           caps.arguments().first().toStringList().contains("body-markup");
+  }();
+  const QString text = QString::fromStdString(body);
+  return markup ? text.toHtmlEscaped() : text;
 }
+
+// Why the service could not be reached, once it could not: a run with many
+// broken backups waits for a silent service only once.
+std::string unavailable;
 
 // Names are input: control characters are shown as \xNN, never acted on.
 std::string Printable(const std::string& text) {
@@ -59,13 +63,17 @@ std::string Printable(const std::string& text) {
 }  // namespace
 
 bool ShowDesktopNotification(const std::string& summary, const std::string& body, std::string& problem) {
+  if (!unavailable.empty()) {
+    problem = unavailable;
+    return false;
+  }
   if (QCoreApplication::instance() == nullptr) {
     problem = "Qt が初期化されていません。";
     return false;
   }
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
-    problem = "セッションバスに接続できません: " + bus.lastError().message().toStdString();
+    problem = unavailable = "セッションバスに接続できません: " + bus.lastError().message().toStdString();
     return false;
   }
   QVariantMap hints;
@@ -75,7 +83,7 @@ bool ShowDesktopNotification(const std::string& summary, const std::string& body
                                   {QString("ZrBunsyoRes"), 0U, QString("ZrBunsyoRes"), QString::fromStdString(summary),
                                    BodyText(bus, body), QStringList(), hints, -1});
   if (reply.type() != QDBusMessage::ReplyMessage) {
-    problem = "通知サービスが応答しません: " + reply.errorMessage().toStdString();
+    problem = unavailable = "通知サービスが応答しません: " + reply.errorMessage().toStdString();
     return false;
   }
   return true;
