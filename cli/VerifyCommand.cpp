@@ -114,7 +114,10 @@ int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOpt
         allOk = false;
       }
       console.out << '\n' << std::flush;
-      if (options.notify && !verdict.ok) ReportBrokenBackup(archive, verdict.reason, console);
+      if (options.notify && !verdict.ok) {
+        ReportBrokenBackup(archive, verdict.reason, console);
+        if (known) known->Save(console.err);  // told once, even when this run is stopped before its end
+      }
     }
   }
   if (known && !known->Save(console.err)) return kExitFailed;
