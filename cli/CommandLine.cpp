@@ -83,6 +83,9 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (argument == "--yes" || argument == "-y") {
       request.yes = true;
       continue;
+    } else if (argument == "--new" || argument == "--notify") {
+      (argument == "--new" ? request.onlyNew : request.notify) = true;
+      continue;
     } else {
       return Problem("不明なオプションです: " + argument);
     }
@@ -93,6 +96,9 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
     return Problem("Qt のオプションはウィンドウを開くときだけ指定できます: " + qtOption);
   }
   if (request.yes && request.command != Command::Undo) return Problem("--yes は --undo と一緒に指定します。");
+  if ((request.onlyNew || request.notify) && request.command != Command::Verify) {
+    return Problem("--new と --notify は --verify と一緒に指定します。");
+  }
   if (request.command == Command::Window && optionsEnded) return Problem("余分な引数があります: --");
   return request;
 }
@@ -107,6 +113,9 @@ std::string UsageText() {
          "                      省略時は ZrX.ini に記録されたバックアップの場所。\n"
          "                      1 行に 1 ファイル: OK<TAB>ファイル名<TAB>データのバージョン[<TAB>ほかの破損]\n"
          "                                      NG<TAB>ファイル名<TAB>理由\n"
+         "    --new             今の形でまだ検査していないバックアップだけを検査し、\n"
+         "                      結果をスイートのフォルダの verified.tsv に覚えます。\n"
+         "    --notify          NG をデスクトップ通知とスイートのエラーログにも出します。\n"
          "  --undo [--yes]      直前の復旧を元に戻します（履歴の最新の組を戻します）。\n"
          "                      端末では y/N で確認します。--yes で確認を省きます。\n"
          "  --history           復旧の履歴を新しい順に表示します。\n"

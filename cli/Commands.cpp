@@ -11,7 +11,7 @@ std::string Shown(std::string_view text, bool fileName) { return rt::EscapedForO
 int RunCommand(const Request& request, Console& console) {
   switch (request.command) {
     case Command::Verify:
-      return RunVerify(request.paths, console);
+      return RunVerify(request.paths, console, {request.onlyNew, request.notify});
     case Command::History:
       return RunHistory(console);
     case Command::Undo:

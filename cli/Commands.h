@@ -27,7 +27,12 @@ struct Console {
 // reversibly, message texts with their backslashes kept.
 std::string Shown(std::string_view text, bool fileName = true);
 
-int RunVerify(const std::vector<std::string>& paths, Console& console);
+struct VerifyOptions {
+  bool onlyNew = false;
+  bool notify = false;
+};
+
+int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOptions options = {});
 int RunHistory(Console& console);
 int RunUndo(bool yes, Console& console);
 

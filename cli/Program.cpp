@@ -51,7 +51,7 @@ int RunProgram(const Request& request, int& argc, char** argv) {
   const bool display = request.command == Command::Undo && !request.yes && !terminal && ui::DisplayAnswers(argc, argv);
   Console console{std::cin, std::cout, std::cerr, terminal, display, isatty(STDERR_FILENO) == 1};
   InstallSuiteWithoutWindows();
-  std::unique_ptr<QApplication> app;
+  std::unique_ptr<QCoreApplication> app;
   if (display) {
     app = std::make_unique<QApplication>(argc, argv);
     ui::InstallQtInteraction();
@@ -59,6 +59,8 @@ int RunProgram(const Request& request, int& argc, char** argv) {
     QApplication::setFont(ui::WindowFont(9));
     ui::InstallQtTranslations();
   } else {
+    // Desktop notifications talk D-Bus, which wants an application object.
+    if (request.notify) app = std::make_unique<QCoreApplication>(argc, argv);
     InstallConsoleMessages();
   }
   return RunCommand(request, console);

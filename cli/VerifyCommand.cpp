@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 #include "cli/Commands.h"
+#include "cli/DesktopNotification.h"
+#include "cli/VerifiedArchives.h"
 #include "platform/runtime/FileSystem.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
@@ -142,6 +145,11 @@ Target Resolve(const std::string& path) {
   return t;
 }
 
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
 bool StoredLocation(std::string& location, Console& console) {
   auto services = suite::CreateSuiteServices();
   std::string iniFile = "ZrX.ini";
@@ -161,7 +169,7 @@ bool StoredLocation(std::string& location, Console& console) {
 
 }  // namespace
 
-int RunVerify(const std::vector<std::string>& paths, Console& console) {
+int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOptions options) {
   std::vector<std::string> given = paths;
   if (given.empty()) {
     std::string location;
@@ -181,6 +189,8 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
     console.err << "ZrBunsyoRes: 実行時エラー " << e.number() << ": " << Shown(e.description(), false) << "\n";
     return kExitFailed;
   }
+  std::optional<VerifiedArchives> known;
+  if (options.onlyNew) known.emplace(VerifiedArchives::InSuiteHome());
   std::vector<Target> targets;
   std::size_t total = 0;
   for (const std::string& path : given) {
@@ -191,15 +201,19 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
   bool allOk = true;
   Progress progress(console.err, console.errTerminal, total);
   for (const Target& target : targets) {
+    // A backup drive not plugged in, or a folder without backups, is nothing new.
+    if (known && !target.problem.empty()) continue;
     if (!target.problem.empty()) {
       console.out << "NG\t" << Shown(target.path) << '\t' << Shown(target.problem, false) << '\n' << std::flush;
       allOk = false;
     }
     for (const std::string& archive : target.archives) {
+      if (known && (!PathExists(archive) || !known->IsNew(archive))) continue;
       progress.Begin(archive);
       const restore::BackupVerdict verdict =
           restore::CheckBackup(archive, scratch, [&progress](uint64_t bytes) { progress.Add(bytes); });
       progress.End();
+      if (known) known->Record(archive, verdict);
       if (verdict.ok) {
         console.out << "OK\t" << Shown(archive) << '\t' << Shown(verdict.version);
         if (!verdict.otherDamage.empty()) console.out << '\t' << Shown(verdict.otherDamage, false);
@@ -208,8 +222,13 @@ int RunVerify(const std::vector<std::string>& paths, Console& console) {
         allOk = false;
       }
       console.out << '\n' << std::flush;
+      if (options.notify && !verdict.ok) {
+        ReportBrokenBackup(archive, verdict.reason, console);
+        if (known) known->Save(console.err);  // told once, even when this run is stopped before its end
+      }
     }
   }
+  if (known && !known->Save(console.err)) return kExitFailed;
   return allOk ? kExitOk : kExitFailed;
 }
 

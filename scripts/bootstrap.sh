@@ -16,6 +16,7 @@ packages=(
   locales
   openbox
   desktop-file-utils
+  dbus-daemon dbus-bin systemd
   debhelper dpkg-dev fakeroot lintian appstream man-db groff-base
 )
 

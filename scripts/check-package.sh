@@ -40,6 +40,27 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+
+# The user units are in the package, and installing it enables them for
+# nobody: its postinst runs as on a fresh installation, in a mount namespace
+# where /etc/systemd, /var/lib/systemd and /usr/lib/systemd/user are empty
+# scratch folders, and must leave no link to them behind.
+for unit in zrbunsyores-verify.service zrbunsyores-verify.timer; do
+  [ -f "$root/usr/lib/systemd/user/$unit" ] || fail "the package holds no /usr/lib/systemd/user/$unit"
+done
+mkdir -p "$out/control"
+dpkg-deb -e "$deb" "$out/control"
+if [ -f "$out/control/postinst" ]; then
+  enabled=$(unshare --mount --propagation private bash -euc '
+    mkdir -p /etc/systemd /var/lib/systemd /usr/lib/systemd/user
+    for d in /etc/systemd /var/lib/systemd /usr/lib/systemd/user; do mount -t tmpfs zr-check "$d"; done
+    cp "$1"/usr/lib/systemd/user/* /usr/lib/systemd/user/
+    DPKG_MAINTSCRIPT_PACKAGE=zrbunsyores DPKG_MAINTSCRIPT_NAME=postinst sh "$2" configure >/dev/null
+    find /etc/systemd -name "zrbunsyores-*"' _ "$root" "$out/control/postinst") ||
+    fail "the package's postinst could not be run in a scratch namespace"
+  [ -z "$enabled" ] || fail "installing the package enables the user units: $enabled"
+fi
+
 # Standard output is what is checked; what the program says on standard
 # error is kept in stderr.log.
 run() { QT_QPA_PLATFORM=offscreen AOBANAVI_HOME=$out/home timeout 20 "$program" "$@" 2>>"$out/stderr.log"; }

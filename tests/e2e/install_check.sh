@@ -69,6 +69,12 @@ else
     fail "the manual page has no English NAME line for ZrBunsyoRes"
 fi
 
+# The daily check's user units, starting the installed program.
+units="$stage/usr/lib/systemd/user"
+[ -f "$units/zrbunsyores-verify.timer" ] || fail "no user unit $units/zrbunsyores-verify.timer"
+grep -qx "ExecStart=/usr/bin/ZrBunsyoRes --verify --new --notify" "$units/zrbunsyores-verify.service" 2>/dev/null ||
+  fail "$units/zrbunsyores-verify.service does not start /usr/bin/ZrBunsyoRes --verify --new --notify"
+
 # Every size the theme is given must be a PNG of exactly that size.
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
 for size in 16x16 32x32 48x48 64x64; do
@@ -87,4 +93,4 @@ if [ "$failures" -ne 0 ]; then
   (cd "$stage" && find . -type f | sort) >&2
   exit 1
 fi
-echo "install puts the program, its helper, its desktop entry (version $version), four icon sizes, the metainfo and the manual page in place"
+echo "install puts the program, its helper, its desktop entry (version $version), four icon sizes, the metainfo, the manual page and the user units in place"
