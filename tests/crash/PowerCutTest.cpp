@@ -1,0 +1,233 @@
+// Power cuts, not kills: a kill leaves the page cache to finish the work, a
+// power cut does not. The restore, the undo and the recovery at the next
+// start are recorded through the file operations seam; from each recording
+// every state a cut may leave under the model in tests/crash/CrashStates.h is
+// built in the suite home, recovered as the next start recovers it, and
+// checked: both templates whole and from the same side, none of our
+// temporary names left, a history entry exactly when the change happened and
+// holding the pair it replaced.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <set>
+
+#include "platform/replace/OurNames.h"
+#include "restore/History.h"
+#include "restore/TemplateRestore.h"
+#include "restore/Undo.h"
+#include "restore/VersionCheck.h"
+#include "suite/local/DataFolderRecovery.h"
+#include "tests/crash/CrashStates.h"
+#include "tests/crash/Recorder.h"
+#include "tests/restore/RealSuite.h"
+#include "tests/restore/RestoreFixture.h"
+#include "tests/support/ScriptedOps.h"
+#include "tools/demo/DemoBackups.h"
+
+namespace zr::crash {
+namespace {
+
+namespace fs = std::filesystem;
+using Pair = std::pair<std::optional<std::string>, std::optional<std::string>>;
+
+// Every point with up to this many allowed states is enumerated in full.
+constexpr std::size_t kEnumerateUpTo = 256;
+// Drawn states per point beyond that (plus every single loss and survival).
+constexpr int kSample = 16;
+
+uint32_t Seed() {
+  const char* text = std::getenv("ZR_POWERCUT_SEED");
+  return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 20141006u;
+}
+
+std::optional<std::string> ReadIfThere(const fs::path& path) {
+  if (!fs::is_regular_file(path)) return std::nullopt;
+  return test::ReadFile(path);
+}
+
+// The recovery's own flushes are what its recording is for; here they only cost time.
+class WithoutFlushes : public rt::FileOps {
+ public:
+  int Fsync(int) override { return 0; }
+};
+
+struct Tally {
+  std::size_t built = 0;
+  std::size_t checked = 0;
+  std::size_t failures = 0;
+};
+
+class PowerCutTest : public ::testing::Test {
+ protected:
+  PowerCutTest() {
+    demo::WriteLiveTemplates(suite.data());
+    form.bkupPath = suite.backups().string() + "/";
+  }
+
+  Pair Live() const {
+    return {ReadIfThere(suite.data() / "Work/ZrBunsyo.wf6"), ReadIfThere(suite.data() / "Work/ZrTuBun.wf6")};
+  }
+
+  std::set<std::string> EntryNames() const {
+    std::set<std::string> names;
+    for (const auto& e : restore::ListHistory(suite.history())) names.insert(e.folder.filename().string());
+    return names;
+  }
+
+  void CheckAndRestore(const std::string& label) {
+    demo::WriteBackupArchive(suite.backups() / (label + ".lzh"), {"9.2.0", true, false, label});
+    ui.Answer(rt::mb::AnswerOk);
+    ASSERT_TRUE(restore::MBlnZrVerChk(form, label + ".lzh"));
+    restore::MSubRestoreSyori(form, label + ".lzh");
+    ASSERT_EQ(ui.boxes().back().text, "雛形（文書選択編集）の復旧を完了しました。");
+  }
+
+  void Undo() {
+    const auto entries = restore::ListHistory(suite.history());
+    ASSERT_FALSE(entries.empty());
+    restore::PutBack(suite.history(), entries.front(), suite.data().string() + "/");
+  }
+
+  Recording Record(const std::function<void()>& work, bool noHardLinks) {
+    Recorder recorder(suite.home(), {"data", "history"}, Pool());
+    recorder.noHardLinks = noHardLinks;
+    recorder.syncForReal = false;
+    {
+      test::ScopedOps ops(recorder);
+      work();
+    }
+    Recording rec = recorder.Take();
+    for (const std::string& u : rec.unexpected) ADD_FAILURE() << u;
+    return rec;
+  }
+
+  fs::path Pool() const { return suite.home() / "pool"; }
+
+  // What is wrong with the recovered data folder and history; empty when nothing.
+  std::string Verdict() const {
+    const Pair live = Live();
+    const bool old = live == before;
+    const bool changed = live == after;
+    if (!old && !changed) return "the templates are torn or from different sides";
+    for (const auto& e : fs::recursive_directory_iterator(suite.data())) {
+      const std::string name = e.path().filename().string();
+      if (name.starts_with(replace::kTempPrefix) || name.starts_with(replace::kBackupPrefix) ||
+          name.starts_with(replace::kRecordPrefix)) {
+        return "left behind: " + e.path().string();
+      }
+    }
+    if (fs::exists(suite.history())) {
+      for (const auto& e : fs::directory_iterator(suite.history())) {
+        if (e.path().filename().string().starts_with(".pending-")) return "left behind: " + e.path().string();
+      }
+    }
+    const auto entries = restore::ListHistory(suite.history());
+    std::set<std::string> names;
+    for (const auto& e : entries) {
+      if (!e.problem.empty()) return "unusable history entry " + e.folder.string() + ": " + e.problem;
+      names.insert(e.folder.filename().string());
+    }
+    if (old) return names == entriesBefore ? "" : "a history entry for a change that did not happen";
+    if (names.size() != entriesBefore.size() + 1 || entries.empty() ||
+        entriesBefore.count(entries.front().folder.filename()) != 0) {
+      return "no way back for the change that happened";
+    }
+    const auto& newest = entries.front();
+    const Pair kept{ReadIfThere(newest.folder / "Work/ZrBunsyo.wf6"), ReadIfThere(newest.folder / "Work/ZrTuBun.wf6")};
+    if (kept != before) return "the way back does not hold the pair that was replaced";
+    return "";
+  }
+
+  // Builds `state`, recovers it as the next start does and checks it; a
+  // state seen before is not checked again.
+  void Check(const CrashState& state, const Recording& rec, std::set<std::string>& seen, Tally& tally,
+             const std::string& what) {
+    ++tally.built;
+    if (!seen.insert(Signature(state, rec)).second) return;
+    ++tally.checked;
+    Materialize(state, rec, suite.home(), Pool());
+    {
+      WithoutFlushes quick;
+      test::ScopedOps ops(quick);
+      suite::RecoverDataFolder();
+    }
+    const std::string verdict = Verdict();
+    if (!verdict.empty() && ++tally.failures <= 5) {
+      ADD_FAILURE() << what << ", " << state.how << ": " << verdict << "\n" << Listing(rec);
+    }
+  }
+
+  // Every cut of `rec`; then the recovery of the states where a cut leaves
+  // most and least, recorded and cut in turn.
+  void CutEverywhere(const Recording& rec, const std::string& what) {
+    Tally first;
+    Tally second;
+    std::set<std::string> seen;
+    std::set<std::string> seenInRecovery;
+    std::set<std::string> recovered;
+    if (std::getenv("ZR_POWERCUT_LIST") != nullptr) std::printf("%s:\n%s", what.c_str(), Listing(rec).c_str());
+    const CrashModel model(rec);
+    model.ForEach(kEnumerateUpTo, kSample, Seed(), [&](const CrashState& s) { Check(s, rec, seen, first, what); });
+    std::size_t recordings = 0;
+    for (std::size_t point = 0; point < model.Points(); ++point) {
+      std::map<std::size_t, int> none;
+      for (std::size_t i : model.Pending(point)) none[i] = 0;
+      for (const CrashState& start : {model.Build(point, {}), model.Build(point, none)}) {
+        if (!recovered.insert(Signature(start, rec)).second) continue;
+        Materialize(start, rec, suite.home(), Pool());
+        const Recording recovery = Record([] { suite::RecoverDataFolder(); }, noHardLinks);
+        const CrashModel cut(recovery);
+        if (recovery.steps.empty()) continue;
+        ++recordings;
+        cut.ForEach(kEnumerateUpTo, kSample, Seed(), [&](const CrashState& s) {
+          Check(s, recovery, seenInRecovery, second, what + ", its recovery cut");
+        });
+      }
+    }
+    std::printf(
+        "power cuts, %s (seed %u): %zu steps, %zu states built, %zu distinct checked, %zu failures; "
+        "recovery: %zu recordings, %zu states built, %zu distinct checked, %zu failures\n",
+        what.c_str(), Seed(), rec.steps.size(), first.built, first.checked, first.failures, recordings, second.built,
+        second.checked, second.failures);
+    EXPECT_EQ(first.failures + second.failures, 0u);
+  }
+
+  void RestoreCut(bool withoutHardLinks) {
+    noHardLinks = withoutHardLinks;
+    before = Live();
+    entriesBefore = EntryNames();
+    const Recording rec = Record([this] { CheckAndRestore("new"); }, noHardLinks);
+    after = Live();
+    ASSERT_NE(before, after);
+    CutEverywhere(rec, withoutHardLinks ? "restore without hard links" : "restore");
+  }
+
+  void UndoCut(bool withoutHardLinks) {
+    noHardLinks = withoutHardLinks;
+    after = Live();
+    CheckAndRestore("restored");
+    before = Live();
+    entriesBefore = EntryNames();
+    const Recording rec = Record([this] { Undo(); }, noHardLinks);
+    ASSERT_EQ(Live(), after);
+    CutEverywhere(rec, withoutHardLinks ? "undo without hard links" : "undo");
+  }
+
+  test::RealSuite suite;
+  test::ScriptedInteraction ui;
+  test::FakeRestoreWindow form;
+  bool noHardLinks = false;
+  Pair before;
+  Pair after;
+  std::set<std::string> entriesBefore;
+};
+
+TEST_F(PowerCutTest, Restore) { RestoreCut(false); }
+TEST_F(PowerCutTest, RestoreWithoutHardLinks) { RestoreCut(true); }
+TEST_F(PowerCutTest, Undo) { UndoCut(false); }
+TEST_F(PowerCutTest, UndoWithoutHardLinks) { UndoCut(true); }
+
+}  // namespace
+}  // namespace zr::crash
