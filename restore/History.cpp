@@ -238,8 +238,7 @@ void Flush(int fd, const fs::path& where) {
 rt::UniqueFd OpenRoot(const fs::path& root, bool create) {
   rt::UniqueFd fd = rt::OwnedFd(Ops().Open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (fd.valid() || !create || errno != ENOENT) return fd;
-  std::error_code ec;
-  fs::create_directories(root.parent_path(), ec);
+  rt::MakeFolders(root.parent_path().string());
   rt::UniqueFd parent = rt::OwnedFd(Ops().Open(root.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!parent.valid()) return parent;
   if (Ops().MkdirAt(parent.get(), root.filename().c_str(), 0700) != 0 && errno != EEXIST) return rt::UniqueFd();

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "platform/runtime/UniqueFd.h"
@@ -53,6 +54,10 @@ UniqueFd OwnedFd(int fd);
 // Writes all of `bytes`, going on after interruptions and short writes.
 // False with errno set when it cannot (EIO for a write that wrote nothing).
 bool WriteAll(int fd, std::string_view bytes);
+
+// Creates `path` and the folders above it that are missing (mode 0777, the
+// umask decides). 0, or the errno of the first that could not be made.
+int MakeFolders(const std::string& path);
 
 // Reads from the current offset until `count` bytes or the end, going on
 // after interruptions. The number read, or -1 with errno set.

@@ -56,7 +56,8 @@ struct Recording {
   std::map<Slot, NodeId> initialSlots;  // every name under the roots at the start
   std::map<NodeId, Node> initialNodes;  // every file and folder then, and files adopted later
   std::vector<Step> steps;
-  std::vector<std::string> unexpected;  // calls the model cannot follow; a test fails on any
+  std::vector<std::string> unexpected;      // calls the model cannot follow; a test fails on any
+  std::vector<std::string> openedExisting;  // opened to create, but there already: no change
 };
 
 // The file operations in force while it is installed, recording what they

@@ -1,7 +1,8 @@
 // The crash states are only as complete as the recording: every call that
-// changes the data folder or the history must pass the seam. strace watches
-// a check, restore and undo from outside, and what it saw change there must
-// be exactly what the recorder saw.
+// changes the data folder or the history must pass the seam, and so must
+// those on the suite's other files. strace watches a start, check, restore,
+// failed restore, undo and backup check from outside, and what it saw change
+// there must be exactly what the recorder saw.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,11 +125,12 @@ std::vector<std::string> Changes(const std::string& log) {
   return out;
 }
 
-// The changes that touch the data folder or the history, sorted.
+// The changes that touch the data folder, the history, the temporary
+// folder, the log or the run locks, sorted.
 std::vector<std::string> Within(const std::vector<std::string>& changes, const std::string& home) {
   std::vector<std::string> kept;
   for (const std::string& c : changes) {
-    for (const char* root : {"/data", "/history"}) {
+    for (const char* root : {"/data", "/history", "/temp", "/log", "/run"}) {
       const std::string prefix = home + root;
       const auto at = c.find(prefix);
       if (at != std::string::npos &&
@@ -142,7 +144,7 @@ std::vector<std::string> Within(const std::vector<std::string>& changes, const s
   return kept;
 }
 
-TEST(SeamTest, EveryChangeToTheDataFolderAndHistoryPassesTheSeam) {
+TEST(SeamTest, EveryChangeToTheSuitesFilesPassesTheSeam) {
   test::TempDir scratch;
   const auto log = scratch.path() / "strace.log";
   const auto seen = scratch.path() / "recorded.txt";
