@@ -220,7 +220,7 @@ class PowerCutTest : public ::testing::Test {
     mayGo = {restore::ListHistory(suite.history()).back().folder.filename().string()};
   }
 
-  void UndoCut(bool withoutHardLinks) {
+  void UndoCut(bool withoutHardLinks, const std::string& what) {
     noHardLinks = withoutHardLinks;
     after = Live();
     CheckAndRestore("restored");
@@ -228,7 +228,7 @@ class PowerCutTest : public ::testing::Test {
     entriesBefore = EntryNames();
     const Recording rec = Record([this] { Undo(); }, noHardLinks);
     ASSERT_EQ(Live(), after);
-    CutEverywhere(rec, withoutHardLinks ? "undo without hard links" : "undo");
+    CutEverywhere(rec, what);
   }
 
   test::RealSuite suite;
@@ -268,8 +268,18 @@ TEST_F(PowerCutTest, PruningNeverLeavesAHalfRemovedEntry) {
   EXPECT_EQ(Verdict(), "");
 }
 TEST_F(PowerCutTest, RestoreWithoutHardLinks) { RestoreCut(true, "restore without hard links"); }
-TEST_F(PowerCutTest, Undo) { UndoCut(false); }
-TEST_F(PowerCutTest, UndoWithoutHardLinks) { UndoCut(true); }
+// The folders the templates go into are made by the replacement, and go again with it.
+TEST_F(PowerCutTest, RestoreIntoADataFolderWithoutTemplates) {
+  fs::remove_all(suite.data() / "Work");
+  RestoreCut(false, "restore into an empty data folder");
+}
+TEST_F(PowerCutTest, Undo) { UndoCut(false, "undo"); }
+// The entry put back kept no ZrTuBun.wf6: the undo removes the live one.
+TEST_F(PowerCutTest, UndoThatRemovesATemplate) {
+  fs::remove(suite.data() / "Work/ZrTuBun.wf6");
+  UndoCut(false, "undo that removes a template");
+}
+TEST_F(PowerCutTest, UndoWithoutHardLinks) { UndoCut(true, "undo without hard links"); }
 
 }  // namespace
 }  // namespace zr::crash
