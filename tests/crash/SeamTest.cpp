@@ -74,8 +74,10 @@ std::vector<std::string> Changes(const std::string& log) {
   bool inside = false;
   while (std::getline(lines, line)) {
     const auto space = line.find(' ');
+    const auto start = line.find_first_not_of(' ', space);  // process numbers are padded
+    if (space == std::string::npos || start == std::string::npos) continue;
     const std::string pid = line.substr(0, space);
-    std::string call = line.substr(space + 1);
+    std::string call = line.substr(start);
     if (const auto cut = call.find(" <unfinished ...>"); cut != std::string::npos) {
       unfinished[pid] = call.substr(0, cut);
       continue;
