@@ -142,7 +142,12 @@ class PowerCutTest : public ::testing::Test {
     if (names.size() > entriesBefore.size() + 1) return "a history entry for a change that did not happen";
     const auto& newest = entries.front();
     const Pair kept{ReadIfThere(newest.folder / "Work/ZrBunsyo.wf6"), ReadIfThere(newest.folder / "Work/ZrTuBun.wf6")};
-    if (kept != before) return "the way back does not hold the pair that was replaced";
+    const auto state = [](const std::optional<std::string>& file) {
+      return file ? restore::TemplateState::Present : restore::TemplateState::Absent;
+    };
+    if (kept != before || newest.templates != std::vector{state(before.first), state(before.second)}) {
+      return "the way back does not hold the pair that was replaced";
+    }
     return "";
   }
 
