@@ -35,7 +35,8 @@ void Apply(const Step& step, int outcome, std::map<Slot, NodeId>& slots, std::ma
       break;
     case Kind::Rename:
       if (outcome != 0) {
-        slots.erase(step.slot);
+        // Outcome 2: the new name written, the old one not yet removed.
+        if (outcome == 1) slots.erase(step.slot);
         slots[step.to] = step.node;
       }
       break;
@@ -130,6 +131,7 @@ std::vector<std::size_t> CrashModel::Pending(std::size_t point) const {
 
 int CrashModel::Outcomes(std::size_t step) const {
   const Step& s = rec_.steps[step];
+  if (s.kind == Kind::Rename && !rec_.initialNodes.at(s.node).folder) return 3;
   return 2 + (s.kind == Kind::Write ? BoundariesInside(s) : 0);
 }
 
@@ -140,11 +142,11 @@ CrashState CrashModel::Build(std::size_t point, const std::map<std::size_t, int>
   for (const Step& s : rec_.steps) {
     if (s.kind == Kind::Create) state.nodes[s.node].content.clear();
   }
-  state.how = "cut after step " + std::to_string(point) + " of " + std::to_string(rec_.steps.size());
+  state.how = "cut after " + std::to_string(point) + " of " + std::to_string(rec_.steps.size()) + " steps";
   for (std::size_t i = 0; i < point; ++i) {
     const auto it = outcome.find(i);
     const int o = it == outcome.end() ? 1 : it->second;
-    if (o != 1) state.how += std::string(o == 0 ? ", lost " : ", torn ") + std::to_string(i);
+    if (o != 1) state.how += std::string(o == 0 ? ", lost " : ", in part ") + std::to_string(i);
     Apply(rec_.steps[i], o, state.slots, state.nodes);
   }
   return state;

@@ -11,8 +11,10 @@
 // - At a cut, every operation not yet durable may be present or absent,
 //   independently of every other one: a later one may survive where an
 //   earlier one is lost. A rename is one operation, present or absent as a
-//   whole. Within one file a write not yet durable may also be present in
-//   part, up to any block (4096-byte) boundary inside it.
+//   whole, but a file's may also leave both names, as a file system that
+//   writes the new name before it removes the old one may. Within one file
+//   a write not yet durable may also be present in part, up to any block
+//   (4096-byte) boundary inside it.
 // - Flushing a file does not make its name durable, and flushing a folder
 //   does not make the data of its files durable.
 // Left out: modes and owners (taken as set), access times, and what other
@@ -42,12 +44,13 @@ class CrashModel {
   std::size_t Points() const { return rec_.steps.size() + 1; }
   // The operations before `point` that a cut there may lose.
   std::vector<std::size_t> Pending(std::size_t point) const;
-  // How a pending operation may end: absent, present, and for a write
-  // that crosses block boundaries, present up to each of them.
+  // How a pending operation may end: absent, present, for a write that
+  // crosses block boundaries present up to each of them, and for the
+  // rename of a file, both names present.
   int Outcomes(std::size_t step) const;
   // The state a cut at `point` leaves when each pending operation ends as
   // `outcome` says (0 absent, 1 present, 1 + k up to the k-th block
-  // boundary inside a write; missing: present).
+  // boundary inside a write, 2 both names of a rename; missing: present).
   CrashState Build(std::size_t point, const std::map<std::size_t, int>& outcome) const;
 
   // Every state the model allows at each point, or, where there are more
