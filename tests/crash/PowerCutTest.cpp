@@ -171,7 +171,7 @@ class PowerCutTest : public ::testing::Test {
   }
 
   // Every cut of `rec`; then the recovery of the states where a cut leaves
-  // most and least, recorded and cut in turn.
+  // most, least, and all but one operation, recorded and cut in turn.
   void CutEverywhere(const Recording& rec, const std::string& what) {
     Tally first;
     Tally second;
@@ -183,9 +183,14 @@ class PowerCutTest : public ::testing::Test {
     model.ForEach(kEnumerateUpTo, kSample, Seed(), [&](const CrashState& s) { Check(s, rec, seen, first, what); });
     std::size_t recordings = 0;
     for (std::size_t point = 0; point < model.Points(); ++point) {
-      std::map<std::size_t, int> none;
-      for (std::size_t i : model.Pending(point)) none[i] = 0;
-      for (const CrashState& start : {model.Build(point, {}), model.Build(point, none)}) {
+      const std::vector<std::size_t> pending = model.Pending(point);
+      std::vector<std::map<std::size_t, int>> starts{{}, {}};
+      for (std::size_t i : pending) {
+        starts[1][i] = 0;
+        starts.push_back({{i, 0}});
+      }
+      for (const auto& outcome : starts) {
+        const CrashState start = model.Build(point, outcome);
         if (!recovered.insert(Signature(start, rec)).second) continue;
         Materialize(start, rec, suite.home(), Pool());
         const Recording recovery = Record([] { suite::RecoverDataFolder(); }, noHardLinks);
