@@ -1,6 +1,9 @@
 #include "restore/BackupCheck.h"
 
-#include <stdlib.h>
+#include <dirent.h>
+#include <fcntl.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +12,8 @@
 
 #include "platform/lzh/Extract.h"
 #include "platform/lzh/MemberCheck.h"
+#include "platform/replace/OurNames.h"
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 #include "restore/VersionCheck.h"
@@ -67,13 +72,35 @@ BackupVerdict Refused(std::string reason, std::string version = {}) {
   return v;
 }
 
+// The scratch folder holds only the files an extraction wrote there.
+void RemoveScratch(const std::string& folder) noexcept {
+  const rt::UniqueFd fd =
+      rt::OwnedFd(rt::Ops().Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+  if (fd.valid()) {
+    std::vector<std::string> names;
+    if (DIR* dir = fdopendir(fcntl(fd.get(), F_DUPFD_CLOEXEC, 0))) {
+      while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      closedir(dir);
+    }
+    for (const std::string& name : names) rt::Ops().UnlinkAt(fd.get(), name.c_str(), 0);
+  }
+  rt::Ops().UnlinkAt(AT_FDCWD, folder.c_str(), AT_REMOVEDIR);
+}
+
 // The data version from a private copy of the common database, or the reason it cannot be read.
 std::optional<std::string> ReadVersion(const std::string& archivePath, const std::string& scratchFolder,
                                        std::string& reason) {
-  std::string folder = (fs::path(scratchFolder) / "zr-verify-XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    reason = rt::ErrorFromErrno(errno, "作業フォルダを作成できません: " + scratchFolder).description();
-    return std::nullopt;
+  std::string folder;
+  for (int attempt = 0;; ++attempt) {
+    folder = (fs::path(scratchFolder) / replace::NewName("zr-verify-")).string();
+    if (rt::Ops().MkdirAt(AT_FDCWD, folder.c_str(), 0700) == 0) break;
+    if (errno != EEXIST || attempt >= 100) {
+      reason = rt::ErrorFromErrno(errno, "作業フォルダを作成できません: " + scratchFolder).description();
+      return std::nullopt;
+    }
   }
   std::optional<std::string> version;
   try {
@@ -83,8 +110,7 @@ std::optional<std::string> ReadVersion(const std::string& archivePath, const std
     reason = e.number() == rt::err::InvalidUseOfNull ? "バックアップデータのバージョンが不明です。"
                                                      : "共通データベースを読めません: " + e.description();
   }
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  RemoveScratch(folder);
   return version;
 }
 

@@ -28,6 +28,9 @@ using rt::Ops;
 constexpr const char* kEntryFile = "restore.ini";
 constexpr const char* kWork = "Work";
 constexpr std::string_view kPendingPrefix = ".pending-";
+// An entry on its way out: no longer listed, removed by the next start when
+// a crash stops its removal half-way.
+constexpr std::string_view kPrunedPrefix = ".pruned-";
 constexpr std::size_t kMaxEntryFileBytes = 64 * 1024;
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -216,8 +219,7 @@ void Flush(int fd, const fs::path& where) {
 rt::UniqueFd OpenRoot(const fs::path& root, bool create) {
   rt::UniqueFd fd = rt::OwnedFd(Ops().Open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (fd.valid() || !create || errno != ENOENT) return fd;
-  std::error_code ec;
-  fs::create_directories(root.parent_path(), ec);
+  rt::MakeFolders(root.parent_path().string());
   rt::UniqueFd parent = rt::OwnedFd(Ops().Open(root.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!parent.valid()) return parent;
   if (Ops().MkdirAt(parent.get(), root.filename().c_str(), 0700) != 0 && errno != EEXIST) return rt::UniqueFd();
@@ -363,8 +365,9 @@ class FolderHistory : public replace::Journal {
     if (!root.valid()) return;
     bool removed = false;
     for (const std::string& name : rt::FolderNames(root.get())) {
-      if (!name.starts_with(kPendingPrefix)) continue;
-      if (tokens.count(name.substr(kPendingPrefix.size())) != 0) continue;
+      const bool pending = name.starts_with(kPendingPrefix);
+      if (!pending && !name.starts_with(kPrunedPrefix)) continue;
+      if (pending && tokens.count(name.substr(kPendingPrefix.size())) != 0) continue;
       RemoveTree(root.get(), name);
       removed = true;
     }
@@ -413,9 +416,17 @@ void PruneHistory(const fs::path& root) noexcept {
     if (entries.size() <= kHistoryKept) return;
     const rt::UniqueFd rootFd = OpenRoot(root, false);
     if (!rootFd.valid()) return;
+    // An entry leaves the listing in one rename, on disk before its files
+    // go: a crash half-way through the removal must not leave an entry
+    // without its record or its templates.
+    std::vector<std::string> going;
     for (std::size_t i = kHistoryKept; i < entries.size(); ++i) {
-      RemoveTree(rootFd.get(), entries[i].folder.filename().string());
+      const std::string name = entries[i].folder.filename().string();
+      const std::string pruned = std::string(kPrunedPrefix) + name;
+      if (Ops().RenameAt(rootFd.get(), name.c_str(), rootFd.get(), pruned.c_str()) == 0) going.push_back(pruned);
     }
+    if (going.empty() || Ops().Fsync(rootFd.get()) != 0) return;
+    for (const std::string& name : going) RemoveTree(rootFd.get(), name);
   } catch (...) {
   }
 }

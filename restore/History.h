@@ -42,7 +42,9 @@ std::optional<std::filesystem::path> HistoryRoot();
 std::vector<HistoryEntry> ListHistory(const std::filesystem::path& root);
 
 // Removes the oldest entries beyond kHistoryKept, quietly: a leftover old
-// entry harms nobody.
+// entry harms nobody. Each leaves the listing whole, in one rename; what a
+// crash leaves of its files goes at the next start, with the stale pending
+// entries (the journal's DropPendingExcept).
 void PruneHistory(const std::filesystem::path& root) noexcept;
 
 // The history as the journal of the data folder's replacements.

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libxcb1-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev strace
   libarchive-dev libarchive-tools lhasa
   mdbtools mdbtools-dev libglib2.0-dev
   fonts-ipafont-gothic

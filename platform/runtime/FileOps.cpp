@@ -86,6 +86,22 @@ std::vector<std::string> FolderNames(int dirFd) {
   return names;
 }
 
+int MakeFolders(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || Ops().FstatAt(AT_FDCWD, path.c_str(), &st, 0) == 0) {
+    return path.empty() || S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  }
+  if (errno != ENOENT) return errno;
+  std::string parent = path;
+  while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+  const auto slash = parent.rfind('/');
+  if (slash != std::string::npos && slash > 0) {
+    if (const int e = MakeFolders(parent.substr(0, slash)); e != 0) return e;
+  }
+  if (Ops().MkdirAt(AT_FDCWD, path.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+  return 0;
+}
+
 ssize_t ReadUpTo(int fd, void* buffer, std::size_t count) {
   std::size_t got = 0;
   auto* bytes = static_cast<char*>(buffer);

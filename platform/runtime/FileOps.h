@@ -60,6 +60,10 @@ bool WriteAll(int fd, std::string_view bytes);
 // particular order; empty when it cannot be read.
 std::vector<std::string> FolderNames(int dirFd);
 
+// Creates `path` and the folders above it that are missing (mode 0777, the
+// umask decides). 0, or the errno of the first that could not be made.
+int MakeFolders(const std::string& path);
+
 // Reads from the current offset until `count` bytes or the end, going on
 // after interruptions. The number read, or -1 with errno set.
 ssize_t ReadUpTo(int fd, void* buffer, std::size_t count);

@@ -73,9 +73,9 @@ std::string IsoLocalTime(std::time_t when) {
 
 void AppendErrorLog(const std::filesystem::path& logFile, std::string_view name, std::string_view procedureName,
                     std::string_view entry, int32_t info) {
-  std::error_code ec;
-  std::filesystem::create_directories(logFile.parent_path(), ec);
-  if (ec) throw rt::ErrorFromErrno(ec.value(), logFile.parent_path().string());
+  if (const int e = rt::MakeFolders(logFile.parent_path().string()); e != 0) {
+    throw rt::ErrorFromErrno(e, logFile.parent_path().string());
+  }
 
   std::string line = IsoLocalTime(std::time(nullptr));
   for (std::string_view field : {name, procedureName, entry}) {
@@ -87,14 +87,14 @@ void AppendErrorLog(const std::filesystem::path& logFile, std::string_view name,
   line += '\n';
 
   // O_APPEND and one write keep lines from several programs whole.
-  const int fd = open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = rt::Ops().Open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw rt::ErrorFromErrno(errno, logFile.string());
   if (!rt::WriteAll(fd, line)) {
     const int e = errno;
-    close(fd);
+    rt::Ops().Close(fd);
     throw rt::ErrorFromErrno(e, logFile.string());
   }
-  if (close(fd) != 0 && errno != EINTR) throw rt::ErrorFromErrno(errno, logFile.string());
+  if (rt::Ops().Close(fd) != 0 && errno != EINTR) throw rt::ErrorFromErrno(errno, logFile.string());
 }
 
 }  // namespace zr::suite

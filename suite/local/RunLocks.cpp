@@ -11,6 +11,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
 
@@ -130,19 +131,19 @@ bool AcquireRunLock(const std::filesystem::path& lockFile) {
     break;
   }
 
-  std::error_code ec;
-  std::filesystem::create_directories(lockFile.parent_path(), ec);
-  if (ec) throw rt::ErrorFromErrno(ec.value(), lockFile.parent_path().string());
+  if (const int e = rt::MakeFolders(lockFile.parent_path().string()); e != 0) {
+    throw rt::ErrorFromErrno(e, lockFile.parent_path().string());
+  }
 
   // Another program may remove and re-create the file between our open and
   // our lock; only a lock on the file that is at the path counts.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = rt::Ops().Open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) throw rt::ErrorFromErrno(errno, lockFile.string());
     struct flock region = WholeFile(F_WRLCK);
     if (fcntl(fd, F_OFD_SETLK, &region) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int e = errno;
-      close(fd);
+      rt::Ops().Close(fd);
       if (e == EAGAIN || e == EACCES || e == EWOULDBLOCK) return false;
       throw rt::ErrorFromErrno(e, lockFile.string());
     }
@@ -150,14 +151,14 @@ bool AcquireRunLock(const std::filesystem::path& lockFile) {
     struct stat atPath {};
     if (fstat(fd, &opened) != 0) {
       const int e = errno;
-      close(fd);
+      rt::Ops().Close(fd);
       throw rt::ErrorFromErrno(e, lockFile.string());
     }
     if (stat(lockFile.c_str(), &atPath) == 0 && SameFile(atPath, opened.st_dev, opened.st_ino)) {
       heldLocks.push_back({lockFile, fd, getpid(), opened.st_dev, opened.st_ino});
       return true;
     }
-    close(fd);
+    rt::Ops().Close(fd);
   }
   throw rt::RuntimeError(rt::err::PathFileAccess, "起動状態のファイルを確保できません。(" + lockFile.string() + ")");
 }
