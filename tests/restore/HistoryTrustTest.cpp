@@ -60,7 +60,8 @@ class HistoryTrustTest : public ::testing::Test {
       if (!fs::exists(root)) continue;
       for (const auto& e : fs::recursive_directory_iterator(root)) {
         const std::string name = e.path().filename().string();
-        if (name.starts_with(".zr") || name.starts_with(".pending-")) found.push_back(e.path().string());
+        if (name.starts_with(".zr") || name.starts_with(".pending-") || name.starts_with(".pruned-"))
+          found.push_back(e.path().string());
       }
     }
     return found;
