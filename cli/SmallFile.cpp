@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/replace/Recovery.h"
 #include "platform/replace/Replacement.h"
 #include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
@@ -36,9 +37,13 @@ void WriteWholeFile(const std::filesystem::path& file, std::string_view content)
   }
   if (!dir.valid()) throw rt::ErrorFromErrno(errno, file.string());
   // The same replacement as the templates': a staged copy, flushed, renamed
-  // over the file, the folder flushed; readable by its owner only.
+  // over the file, the folder flushed; readable by its owner only. What a
+  // run stopped midway left of it goes first.
+  const std::string name = file.filename().string();
+  replace::LockFolder(dir.get(), folder.string());
+  replace::RecoverIn(dir.get(), folder.string(), {{{name}}, nullptr, false});
   replace::Replacement replacement(dir.get(), folder.string(), true);
-  const std::size_t index = replacement.Add({file.filename().string()}, file.filename().string());
+  const std::size_t index = replacement.Add({name}, name);
   rt::UniqueFd copy = replacement.Stage(index);
   if (!rt::WriteAll(copy.get(), content) || Ops().Fsync(copy.get()) != 0) {
     throw rt::ErrorFromErrno(errno, file.string());
