@@ -152,9 +152,9 @@ CrashState CrashModel::Build(std::size_t point, const std::map<std::size_t, int>
   return state;
 }
 
-void CrashModel::ForEach(std::size_t enumerateUpTo, int sample, uint32_t seed,
+void CrashModel::ForEach(std::size_t enumerateUpTo, int sample, uint32_t start,
                          const std::function<void(const CrashState&)>& visit) const {
-  std::mt19937 random(seed);
+  std::mt19937 random(start);
   for (std::size_t point = 0; point < Points(); ++point) {
     const std::vector<std::size_t> pending = Pending(point);
     std::size_t total = 1;

@@ -55,8 +55,8 @@ class CrashModel {
 
   // Every state the model allows at each point, or, where there are more
   // than `enumerateUpTo`, every single loss and every single survival plus
-  // `sample` drawn with `seed`.
-  void ForEach(std::size_t enumerateUpTo, int sample, uint32_t seed,
+  // `sample` drawn from a generator started at `start`.
+  void ForEach(std::size_t enumerateUpTo, int sample, uint32_t start,
                const std::function<void(const CrashState&)>& visit) const;
 
   const Recording& recording() const { return rec_; }

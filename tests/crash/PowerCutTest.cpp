@@ -38,8 +38,8 @@ constexpr std::size_t kEnumerateUpTo = 256;
 // Drawn states per point beyond that (plus every single loss and survival).
 constexpr int kSample = 16;
 
-uint32_t Seed() {
-  const char* text = std::getenv("ZR_POWERCUT_SEED");
+uint32_t DrawStart() {
+  const char* text = std::getenv("ZR_POWERCUT_DRAWS");
   return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 20141006u;
 }
 
@@ -180,7 +180,7 @@ class PowerCutTest : public ::testing::Test {
     std::set<std::string> recovered;
     if (std::getenv("ZR_POWERCUT_LIST") != nullptr) std::printf("%s:\n%s", what.c_str(), Listing(rec).c_str());
     const CrashModel model(rec);
-    model.ForEach(kEnumerateUpTo, kSample, Seed(), [&](const CrashState& s) { Check(s, rec, seen, first, what); });
+    model.ForEach(kEnumerateUpTo, kSample, DrawStart(), [&](const CrashState& s) { Check(s, rec, seen, first, what); });
     std::size_t recordings = 0;
     for (std::size_t point = 0; point < model.Points(); ++point) {
       const std::vector<std::size_t> pending = model.Pending(point);
@@ -197,16 +197,16 @@ class PowerCutTest : public ::testing::Test {
         const CrashModel cut(recovery);
         if (recovery.steps.empty()) continue;
         ++recordings;
-        cut.ForEach(kEnumerateUpTo, kSample, Seed(), [&](const CrashState& s) {
+        cut.ForEach(kEnumerateUpTo, kSample, DrawStart(), [&](const CrashState& s) {
           Check(s, recovery, seenInRecovery, second, what + ", its recovery cut");
         });
       }
     }
     std::printf(
-        "power cuts, %s (seed %u): %zu steps, %zu states built, %zu distinct checked, %zu failures; "
+        "power cuts, %s (draws from %u): %zu steps, %zu states built, %zu distinct checked, %zu failures; "
         "recovery: %zu recordings, %zu states built, %zu distinct checked, %zu failures\n",
-        what.c_str(), Seed(), rec.steps.size(), first.built, first.checked, first.failures, recordings, second.built,
-        second.checked, second.failures);
+        what.c_str(), DrawStart(), rec.steps.size(), first.built, first.checked, first.failures, recordings,
+        second.built, second.checked, second.failures);
     EXPECT_EQ(first.failures + second.failures, 0u);
   }
 
