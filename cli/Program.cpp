@@ -25,6 +25,7 @@ void InstallSuiteWithoutWindows() {
   factory.startGate = [] { return std::make_unique<suite::LocalStartGate>(); };
   suite::InstallComponentFactory(std::move(factory));
   suite::InstallRecoveryLog();
+  suite::InstallRecordKey();
 }
 
 // Messages the suite's components show (the start gate names a running

@@ -88,7 +88,7 @@ void PutBack(const fs::path& root, const HistoryEntry& entry, const std::string&
   replace::RecoveryScope scope;
   scope.targets = suite::TemplateTargets();
   scope.journal = journal.get();
-  replace::RecoverIn(folder.get(), dataFolder, scope);
+  replace::RecoverBeforeChange(folder.get(), dataFolder, scope);
 
   std::vector<rt::UniqueFd> kept = OpenKept(entry);
   PendingHistoryEntry pending =

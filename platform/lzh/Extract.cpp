@@ -151,7 +151,7 @@ class Extraction {
     for (const Target& t : targets_) scope.targets.push_back(t.output);
     const std::shared_ptr<replace::Journal> journal = replace::InstalledJournal();
     scope.journal = journal.get();
-    replace::RecoverIn(destinationFd_.get(), destination_, scope);
+    replace::RecoverBeforeChange(destinationFd_.get(), destination_, scope);
 
     bool fresh = false;
     index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);

@@ -56,9 +56,6 @@ FolderTraits FolderTraits::Of(int folderFd) {
     case kCifsMagic:
     case kSmb2Magic:
     case SMB_SUPER_MAGIC:
-      traits.keepsModes = false;
-      traits.stableInodes = false;
-      break;
     case kFuseMagic:
       traits.stableInodes = false;
       break;

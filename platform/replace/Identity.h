@@ -23,10 +23,8 @@ struct FileIdentity {
 
 // What the file system of an open folder keeps of the usual file attributes.
 struct FolderTraits {
-  // Modes as set: FAT, exFAT, NTFS and SMB mounts show fixed ones.
-  bool keepsModes = true;
-  // Inode numbers that survive a remount; the same file systems, and FUSE
-  // ones, may number files anew each time.
+  // Inode numbers that survive a remount: FAT, exFAT, NTFS and SMB mounts,
+  // and FUSE ones, may number files anew each time.
   bool stableInodes = true;
 
   static FolderTraits Of(int folderFd);

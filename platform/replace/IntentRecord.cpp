@@ -1,34 +1,15 @@
 // The intent record a replacement flushes before its first rename, so an interrupted one can be undone.
 #include "platform/replace/IntentRecord.h"
 
-#include <array>
-#include <cstdint>
-#include <cstdio>
-
 #include "platform/replace/OurNames.h"
 #include "platform/runtime/Text.h"
 
 namespace zr::replace {
 namespace {
 
-constexpr std::string_view kFirstLine = "zr-replace 2\n";
-constexpr std::string_view kSeal = "end ";
+constexpr std::string_view kFirstLine = "zr-replace 3\n";
+constexpr std::string_view kSeal = "mac ";
 constexpr std::string_view kNone = "-";
-
-uint32_t Crc32(std::string_view bytes) {
-  static const auto table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
 
 // Names may hold any byte but "/" and NUL; the record's own separators
 // (tab, line feed, "/"), "%" and "-" alone are written as %XX.
@@ -72,10 +53,13 @@ std::vector<std::string_view> Fields(std::string_view line) {
   }
 }
 
-std::string SealFor(std::string_view body) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(Crc32(body)));
-  return std::string(kSeal) + hex + "\n";
+// The record's name is sealed with it, so a record cannot pass under
+// another one's name.
+std::string Sealed(std::string_view recordName, std::string_view body) {
+  std::string sealed(recordName);
+  sealed += '\n';
+  sealed += body;
+  return sealed;
 }
 
 std::string IdentityField(const std::optional<FileIdentity>& id) { return id ? id->Text() : std::string(kNone); }
@@ -96,7 +80,7 @@ bool ParseOurName(std::string_view field, std::string_view prefix, std::string& 
 
 }  // namespace
 
-std::string EncodeIntent(const Intent& intent) {
+std::string EncodeIntent(const Intent& intent, const RecordKey& key, std::string_view recordName) {
   std::string body(kFirstLine);
   body += "j\t" + (intent.token.empty() ? std::string(kNone) : Escape(intent.token)) + "\n";
   for (const auto& e : intent.entries) {
@@ -105,14 +89,17 @@ std::string EncodeIntent(const Intent& intent) {
             IdentityField(e.placed) + "\n";
   }
   for (const auto& folder : intent.createdFolders) body += "d\t" + JoinEscaped(folder) + "\n";
-  return body + SealFor(body);
+  return body + std::string(kSeal) + Authenticator(key, Sealed(recordName, body)) + "\n";
 }
 
-std::optional<Intent> DecodeIntent(std::string_view bytes) {
+std::optional<Intent> DecodeIntent(std::string_view bytes, const RecordKey& key, std::string_view recordName) {
   if (!bytes.starts_with(kFirstLine) || !bytes.ends_with('\n')) return std::nullopt;
   const std::size_t sealAt = bytes.rfind('\n', bytes.size() - 2) + 1;
   const std::string_view body = bytes.substr(0, sealAt);
-  if (bytes.substr(sealAt) != SealFor(body)) return std::nullopt;
+  std::string_view seal = bytes.substr(sealAt, bytes.size() - sealAt - 1);
+  if (!seal.starts_with(kSeal)) return std::nullopt;
+  seal.remove_prefix(kSeal.size());
+  if (!Authentic(key, Sealed(recordName, body), seal)) return std::nullopt;
 
   Intent intent;
   bool tokenSeen = false;

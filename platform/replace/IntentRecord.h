@@ -8,6 +8,7 @@
 
 #include "platform/replace/Identity.h"
 #include "platform/replace/PathParts.h"
+#include "platform/replace/RecordKey.h"
 
 namespace zr::replace {
 
@@ -24,12 +25,14 @@ struct Intent {
   std::vector<PathParts> createdFolders;  // in the order they were made
 };
 
-// The record's bytes; the last line seals it, so a record cut short by a
-// crash is never mistaken for a whole one.
-std::string EncodeIntent(const Intent& intent);
+// The bytes of the record named `recordName`; the last line seals them with
+// an authenticator under the user's key, so neither a record cut short nor
+// one written by anyone without the key (another user of a shared folder,
+// on a file system whose owners and modes prove nothing) passes for ours.
+std::string EncodeIntent(const Intent& intent, const RecordKey& key, std::string_view recordName);
 
-// The intent of a whole, sealed record whose every name is a single name of
-// our own form; nothing for anything else.
-std::optional<Intent> DecodeIntent(std::string_view bytes);
+// The intent of a whole record sealed under `key` with `recordName`, whose
+// every name is a single name of our own form; nothing for anything else.
+std::optional<Intent> DecodeIntent(std::string_view bytes, const RecordKey& key, std::string_view recordName);
 
 }  // namespace zr::replace

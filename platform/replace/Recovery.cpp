@@ -15,6 +15,7 @@
 #include "platform/replace/Identity.h"
 #include "platform/replace/IntentRecord.h"
 #include "platform/replace/OurNames.h"
+#include "platform/replace/RecordKey.h"
 #include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
@@ -51,7 +52,9 @@ struct RecordBytes {
   std::string refusal;  // why it is not taken as ours; empty when it is
 };
 
-RecordBytes ReadRecord(int folderFd, const std::string& name, const FolderTraits& traits) {
+// Owner and mode are not looked at: FAT, exFAT, NTFS and shares show made-up
+// ones, so only the seal under the user's key tells a record of ours.
+RecordBytes ReadRecord(int folderFd, const std::string& name) {
   RecordBytes out;
   rt::UniqueFd fd =
       rt::OwnedFd(Ops().OpenAt(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
@@ -60,10 +63,6 @@ RecordBytes ReadRecord(int folderFd, const std::string& name, const FolderTraits
     out.refusal = "開けません";
   } else if (!S_ISREG(st.st_mode)) {
     out.refusal = "通常のファイルではありません";
-  } else if (st.st_uid != geteuid()) {
-    out.refusal = "所有者が異なります";
-  } else if (traits.keepsModes && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    out.refusal = "ほかの利用者が書き込めます";
   } else if (static_cast<std::size_t>(st.st_size) > kMaxRecordBytes) {
     out.refusal = "大きすぎます";
   } else {
@@ -88,20 +87,20 @@ class Resolver {
   Resolver(const Resolver&) = delete;
   Resolver& operator=(const Resolver&) = delete;
 
-  void Run() {
+  std::vector<std::string> Run() {
     const std::vector<std::string> names = OurFiles(folderFd_);
-    std::vector<std::string> cutShort;
+    const std::optional<RecordKey> key = CheckingKey();
     for (const std::string& name : names) {
       if (!IsOurName(name, kRecordPrefix)) continue;
       handled_.insert(name);
-      const RecordBytes record = ReadRecord(folderFd_, name, traits_);
+      const RecordBytes record = ReadRecord(folderFd_, name);
       if (!record.refusal.empty()) {
         Refuse(name, record.refusal);
         continue;
       }
-      const auto intent = DecodeIntent(record.bytes);
+      const auto intent = key ? DecodeIntent(record.bytes, *key, name) : std::nullopt;
       if (!intent) {
-        cutShort.push_back(name);
+        Refuse(name, key ? "このプログラムが書いたものと確かめられません" : "鍵を読み込めないため確かめられません");
         continue;
       }
       if (!Declared(*intent)) {
@@ -110,7 +109,6 @@ class Resolver {
       }
       Resolve(name, *intent);
     }
-    if (!cutShort.empty()) KeepOldCopiesOf(cutShort, names);
     // Strays: staged copies were never live; backups without a record
     // belong to a replacement that completed.
     for (const std::string& name : names) {
@@ -120,6 +118,7 @@ class Resolver {
     }
     if (scope_.dropStalePending && scope_.journal != nullptr) scope_.journal->DropPendingExcept(tokensLeft_);
     if (failure_) throw *failure_;
+    return unproven_;
   }
 
  private:
@@ -135,9 +134,11 @@ class Resolver {
 
   std::string Path(const std::string& name) const { return (folder_ == "/" ? "" : folder_) + "/" + name; }
 
+  // A record not provably ours reaches nothing: it stays, with every backup
+  // it may need, and nothing is built on the folder while it is there.
   void Refuse(const std::string& name, const std::string& why) {
-    // Someone else's record may need any backup here.
     keepBackups_ = true;
+    unproven_.push_back(Path(name));
     RecoveryNote("置き換えの記録「" + Path(name) + "」は" + why + "。そのままにしました。");
   }
 
@@ -312,46 +313,6 @@ class Resolver {
     return DropRecord(record);
   }
 
-  // Records cut short while they were written: nothing was renamed yet, so a
-  // backup that is another name of a live target is a spare; any other goes
-  // to the journal, or stays.
-  void KeepOldCopiesOf(const std::vector<std::string>& records, const std::vector<std::string>& names) {
-    std::vector<FileIdentity> live;
-    for (const PathParts& target : scope_.targets) {
-      bool other = false;
-      const int dirFd = OpenPath(PathParts(target.begin(), target.end() - 1));
-      if (auto id = RegularAt(dirFd, target.back(), other)) live.push_back(*id);
-    }
-    std::vector<OldCopy> copies;
-    for (const std::string& name : names) {
-      if (!IsOurName(name, kBackupPrefix) || handled_.count(name) != 0) continue;
-      bool other = false;
-      const auto id = RegularAt(folderFd_, name, other);
-      if (!id) continue;
-      const bool spare = std::any_of(live.begin(), live.end(), [&](const FileIdentity& l) {
-        return l.device == id->device && l.inode == id->inode;
-      });
-      if (spare) continue;  // removed with the strays
-      copies.push_back({name, {}});
-      handled_.insert(name);
-    }
-    bool kept = copies.empty();
-    if (!kept && scope_.journal != nullptr) {
-      try {
-        scope_.journal->Salvage(folderFd_, copies);
-        kept = true;
-      } catch (const rt::RuntimeError& e) {
-        RecoveryNote("置き換え前の内容を履歴に移せません: " + e.description());
-      }
-    }
-    if (!kept) {
-      RecoveryNote("読み込めない置き換えの記録があるため、置き換え前の内容を「" + folder_ + "」に残しました。");
-      return;
-    }
-    for (const std::string& record : records) Ops().UnlinkAt(folderFd_, record.c_str(), 0);
-    Flushed(folderFd_);
-  }
-
   int folderFd_;
   const std::string& folder_;
   const RecoveryScope& scope_;
@@ -360,6 +321,7 @@ class Resolver {
   std::set<std::string> handled_;
   std::set<std::string> tokensLeft_;
   bool keepBackups_ = false;
+  std::vector<std::string> unproven_;
   std::optional<rt::RuntimeError> failure_;
 };
 
@@ -379,18 +341,26 @@ void LockFolder(int folderFd, const std::string& folder) {
   }
 }
 
-void RecoverIn(int folderFd, const std::string& folder, const RecoveryScope& scope) {
-  Resolver(folderFd, folder, scope).Run();
+std::vector<std::string> RecoverIn(int folderFd, const std::string& folder, const RecoveryScope& scope) {
+  return Resolver(folderFd, folder, scope).Run();
 }
 
-void RecoverFolder(const std::string& folder, const RecoveryScope& scope) {
+void RecoverBeforeChange(int folderFd, const std::string& folder, const RecoveryScope& scope) {
+  const std::vector<std::string> unproven = RecoverIn(folderFd, folder, scope);
+  if (unproven.empty()) return;
+  throw rt::RuntimeError(rt::err::PathFileAccess,
+                         "このプログラムのものと確かめられない置き換えの記録「" + unproven.front() +
+                             "」が残っているため、中断された変更の上に書き込まないよう中止しました。");
+}
+
+std::vector<std::string> RecoverFolder(const std::string& folder, const RecoveryScope& scope) {
   rt::UniqueFd fd = rt::OwnedFd(Ops().Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!fd.valid()) {
-    if (errno == ENOENT || errno == ENOTDIR) return;  // nothing there to recover
+    if (errno == ENOENT || errno == ENOTDIR) return {};  // nothing there to recover
     throw rt::ErrorFromErrno(errno, "フォルダーを開けません: " + folder);
   }
   LockFolder(fd.get(), folder);
-  RecoverIn(fd.get(), folder, scope);
+  return RecoverIn(fd.get(), folder, scope);
 }
 
 }  // namespace zr::replace

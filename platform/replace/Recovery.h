@@ -30,18 +30,24 @@ void LockFolder(int folderFd, const std::string& folder);
 
 // For a folder already open (and locked) at `folderFd`: resolves every
 // intent record of ours there and removes the stray staged copies and
-// backups of our naming. A record is ours only as a regular file of the
-// effective user that others cannot write, naming declared targets with
-// names of our own form; anything else is left where it is, with a note.
-// A replacement whose files stand as it left them is rolled back (or, when
+// backups of our naming. A record is ours only when its seal checks under
+// the user's key (RecordKey.h), whatever owner and mode the file system
+// shows, and it names declared targets with names of our own form; anything
+// else is left where it is, with its backups and a note, and returned. A
+// replacement whose files stand as it left them is rolled back (or, when
 // its journal entry already counts and every file is in place, finished);
 // one whose files have changed since keeps them, and its old copies go to
 // the journal. Old copies are never deleted on a guess. Throws
 // rt::RuntimeError when an old file cannot be put back; its backup and
 // record then stay, and the description names the backup.
-void RecoverIn(int folderFd, const std::string& folder, const RecoveryScope& scope);
+std::vector<std::string> RecoverIn(int folderFd, const std::string& folder, const RecoveryScope& scope);
+
+// The same before a change of the folder: a record left there that is not
+// provably ours may be somebody's unfinished change, so nothing is built on
+// it; a run-time error names the record.
+void RecoverBeforeChange(int folderFd, const std::string& folder, const RecoveryScope& scope);
 
 // Opens and locks `folder`, then RecoverIn. A missing folder is nothing to do.
-void RecoverFolder(const std::string& folder, const RecoveryScope& scope);
+std::vector<std::string> RecoverFolder(const std::string& folder, const RecoveryScope& scope);
 
 }  // namespace zr::replace

@@ -12,6 +12,7 @@
 #include "platform/replace/Journal.h"
 #include "platform/replace/LinkOrCopy.h"
 #include "platform/replace/OurNames.h"
+#include "platform/replace/RecordKey.h"
 #include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
@@ -117,27 +118,31 @@ rt::UniqueFd Replacement::Stage(std::size_t index) {
   }
   // A new file gets the usual mode (the umask decides) unless only its owner may read it.
   const mode_t mode = keepMode || ownerOnly_ ? 0600 : 0666;
+  rt::UniqueFd copy = CreateStaged("「" + item.label + "」の一時ファイル", mode, item.staged);
+  if (keepMode) {
+    if (Ops().Fchmod(copy.get(), st.st_mode & 07777) != 0) {
+      throw rt::ErrorFromErrno(errno,
+                               "「" + item.label + "」の一時ファイルを作成できません: " + InDestination(item.staged));
+    }
+    // Keeps a restore run by an administrator from handing the user's
+    // database to root; not possible otherwise, and not needed.
+    if (st.st_uid != geteuid() || st.st_gid != getegid()) Ops().Fchown(copy.get(), st.st_uid, st.st_gid);
+  }
+  return copy;
+}
+
+rt::UniqueFd Replacement::CreateStaged(const std::string& what, mode_t mode, std::string& name) {
   for (int attempt = 0;; ++attempt) {
-    const std::string name = NewName(kTempPrefix);
+    name = NewName(kTempPrefix);
     const int fd =
         Ops().OpenAt(destinationFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) {
-      if (errno != EEXIST || attempt >= kNameAttempts) {
-        throw rt::ErrorFromErrno(errno, "「" + item.label + "」の一時ファイルを作成できません: " + InDestination(name));
-      }
-      continue;
+    if (fd >= 0) return rt::OwnedFd(fd);
+    if (errno != EEXIST || attempt >= kNameAttempts) {
+      const int e = errno;
+      const std::string shown = InDestination(name);
+      name.clear();
+      throw rt::ErrorFromErrno(e, what + "を作成できません: " + shown);
     }
-    item.staged = name;
-    rt::UniqueFd copy = rt::OwnedFd(fd);
-    if (keepMode) {
-      if (Ops().Fchmod(fd, st.st_mode & 07777) != 0) {
-        throw rt::ErrorFromErrno(errno, "「" + item.label + "」の一時ファイルを作成できません: " + InDestination(name));
-      }
-      // Keeps a restore run by an administrator from handing the user's
-      // database to root; not possible otherwise, and not needed.
-      if (st.st_uid != geteuid() || st.st_gid != getegid()) Ops().Fchown(fd, st.st_uid, st.st_gid);
-    }
-    return copy;
   }
 }
 
@@ -178,8 +183,10 @@ void Replacement::Commit() {
   JournalScope* journal = JournalScope::Current();
   const auto active = std::count_if(items_.begin(), items_.end(), [](const Item& i) { return i.active; });
   if (active > 1 || (journal != nullptr && active > 0)) {
+    // No key, no change: a record nobody can check would block the folder.
+    const RecordKey key = SealingKey();
     MakeBackups();
-    WriteRecord(journal != nullptr ? journal->token() : std::string());
+    WriteRecord(key, journal != nullptr ? journal->token() : std::string());
   }
   PutInPlace();
 }
@@ -214,29 +221,40 @@ void Replacement::MakeBackups() {
   }
 }
 
-void Replacement::WriteRecord(const std::string& token) {
+void Replacement::WriteRecord(const RecordKey& key, const std::string& token) {
   Intent intent;
   intent.token = token;
   for (const Item& item : items_) {
     if (item.active) intent.entries.push_back({item.target, item.staged, item.backup, item.old, item.placed});
   }
   intent.createdFolders = createdPaths_;
-  const std::string bytes = EncodeIntent(intent);
-  for (int attempt = 0;; ++attempt) {
-    const std::string name = NewName(kRecordPrefix);
-    const int fd =
-        Ops().OpenAt(destinationFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      if (errno == EEXIST && attempt < kNameAttempts) continue;
-      throw rt::ErrorFromErrno(errno, "置き換えの記録を作成できません: " + InDestination(name));
-    }
-    record_ = name;
-    rt::UniqueFd file = rt::OwnedFd(fd);
-    if (!rt::WriteAll(fd, bytes) || (flush_ && Ops().Fsync(fd) != 0) || Ops().Close(file.Release()) != 0) {
-      throw rt::ErrorFromErrno(errno, "置き換えの記録を書き込めません: " + InDestination(name));
-    }
-    break;
+  // Written whole under a staged name and then renamed, so a crash never
+  // leaves a record's name on fewer bytes than were sealed: one cut short
+  // could not be told from a stranger's, and would block the folder.
+  std::string passing;
+  rt::UniqueFd file = CreateStaged("置き換えの記録", 0600, passing);
+  const std::string name = NewName(kRecordPrefix);
+  const std::string bytes = EncodeIntent(intent, key, name);
+  if (!rt::WriteAll(file.get(), bytes) || (flush_ && Ops().Fsync(file.get()) != 0) ||
+      Ops().Close(file.Release()) != 0) {
+    const int writeError = errno;
+    Ops().UnlinkAt(destinationFd_, passing.c_str(), 0);
+    throw rt::ErrorFromErrno(writeError, "置き換えの記録を書き込めません: " + InDestination(passing));
   }
+  // Twelve random digits: a record already of that name is a stranger's,
+  // and must not be renamed over.
+  struct stat st {};
+  int e = 0;
+  if (Ops().FstatAt(destinationFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    e = EEXIST;
+  } else if (errno != ENOENT || Ops().RenameAt(destinationFd_, passing.c_str(), destinationFd_, name.c_str()) != 0) {
+    e = errno;
+  }
+  if (e != 0) {
+    Ops().UnlinkAt(destinationFd_, passing.c_str(), 0);
+    throw rt::ErrorFromErrno(e, "置き換えの記録を作成できません: " + InDestination(name));
+  }
+  record_ = name;
   // The record, the staged copies and the backups are all on disk before anything is renamed.
   if (flush_ && Ops().Fsync(destinationFd_) != 0) {
     throw rt::ErrorFromErrno(errno, "置き換えの記録をディスクに書き込めません: " + destination_);

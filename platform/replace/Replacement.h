@@ -11,6 +11,7 @@
 
 #include "platform/replace/Identity.h"
 #include "platform/replace/PathParts.h"
+#include "platform/replace/RecordKey.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/UniqueFd.h"
 
@@ -75,7 +76,8 @@ class Replacement {
 
   int Folder(const Item& item);
   void MakeBackups();
-  void WriteRecord(const std::string& token);
+  rt::UniqueFd CreateStaged(const std::string& what, mode_t mode, std::string& name);
+  void WriteRecord(const RecordKey& key, const std::string& token);
   void PutInPlace();
   void Flush(int fd, const std::string& shown, int& flushError, std::string& flushWhere);
   [[noreturn]] void Roll(std::size_t upTo, const rt::RuntimeError& cause);

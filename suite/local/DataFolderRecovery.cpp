@@ -1,6 +1,7 @@
 #include "suite/local/DataFolderRecovery.h"
 
 #include "platform/replace/Journal.h"
+#include "platform/replace/RecordKey.h"
 #include "platform/replace/Recovery.h"
 #include "platform/runtime/RuntimeError.h"
 #include "suite/Templates.h"
@@ -37,5 +38,9 @@ void RecoverDataFolder() noexcept {
 }
 
 void InstallRecoveryLog() { replace::InstallRecoveryNotes(Note); }
+
+void InstallRecordKey() {
+  replace::InstallRecordKeyFile([] { return SuiteHome() / "record.key"; });
+}
 
 }  // namespace zr::suite

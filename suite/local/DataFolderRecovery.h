@@ -13,4 +13,8 @@ void RecoverDataFolder() noexcept;
 // Sends what recovery leaves alone, and why, to the suite's error log.
 void InstallRecoveryLog();
 
+// Seals and checks intent records with the user's key, kept in the suite
+// home (record.key), so a record of ours is known on any file system.
+void InstallRecordKey();
+
 }  // namespace zr::suite

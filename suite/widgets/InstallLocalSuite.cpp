@@ -16,6 +16,7 @@ ComponentFactory InstallLocalSuite() {
   factory.beginExtractionAhead = BeginLocalExtractionAhead;
   factory.dropExtractionAhead = DropLocalExtractionAhead;
   InstallRecoveryLog();
+  InstallRecordKey();
   PrepareProgressNoticeAfterFirstPaint();
   return InstallComponentFactory(std::move(factory));
 }

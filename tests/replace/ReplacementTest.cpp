@@ -219,16 +219,21 @@ TEST(Replacement, RecoveryRemovesOnlyNamesOfOurExactPattern) {
   EXPECT_EQ("old", t.Pair());
 }
 
-TEST(IntentRecord, OnlyAWholeRecordOfOurNamesInsideTheFolderIsBelieved) {
+TEST(IntentRecord, OnlyAWholeRecordSealedUnderTheKeyWithOurNamesIsBelieved) {
   const FileIdentity id{1, 2, 3, 4, 5};
+  RecordKey key{};
+  key[0] = 7;
+  RecordKey otherKey = key;
+  otherKey[31] = 1;
+  const std::string name = ".zrplan-0123456789ab";
   Intent intent;
   intent.token = "00000007";
   intent.entries.push_back({{"Work", "Zr Bunsyo%.wf6"}, ".zrtmp-0123456789ab", ".zrold-0123456789ab", id, id});
   intent.entries.push_back({{"ZrTuBun.wf6"}, ".zrtmp-a0a0a0a0a0a0", "", std::nullopt, id});
   intent.entries.push_back({{"-"}, "", ".zrold-a0a0a0a0a0a0", id, std::nullopt});
   intent.createdFolders.push_back({"Work"});
-  const std::string bytes = EncodeIntent(intent);
-  const auto back = DecodeIntent(bytes);
+  const std::string bytes = EncodeIntent(intent, key, name);
+  const auto back = DecodeIntent(bytes, key, name);
   ASSERT_TRUE(back);
   EXPECT_EQ(intent.token, back->token);
   EXPECT_EQ(intent.entries[0].target, back->entries[0].target);
@@ -236,7 +241,12 @@ TEST(IntentRecord, OnlyAWholeRecordOfOurNamesInsideTheFolderIsBelieved) {
   EXPECT_EQ("", back->entries[1].backup);
   EXPECT_EQ(PathParts{"-"}, back->entries[2].target);
   EXPECT_EQ(intent.createdFolders, back->createdFolders);
-  for (std::size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_FALSE(DecodeIntent(bytes.substr(0, cut))) << cut;
+  for (std::size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_FALSE(DecodeIntent(bytes.substr(0, cut), key, name));
+  EXPECT_FALSE(DecodeIntent(bytes, otherKey, name)) << "another user's key";
+  EXPECT_FALSE(DecodeIntent(bytes, key, ".zrplan-a0a0a0a0a0a0")) << "a record moved to another name";
+  std::string altered = bytes;
+  altered[altered.find("00000007")] = '9';
+  EXPECT_FALSE(DecodeIntent(altered, key, name)) << "a changed line";
 
   // An encoded "/" or a climbing part is refused after decoding, as is a name not of our form.
   for (const auto& [target, staged] : {std::pair<PathParts, std::string>{{"..", "x"}, ".zrtmp-0123456789ab"},
@@ -245,7 +255,7 @@ TEST(IntentRecord, OnlyAWholeRecordOfOurNamesInsideTheFolderIsBelieved) {
     Intent bad;
     bad.token = "1";
     bad.entries.push_back({target, staged, "", std::nullopt, id});
-    EXPECT_FALSE(DecodeIntent(EncodeIntent(bad))) << staged;
+    EXPECT_FALSE(DecodeIntent(EncodeIntent(bad, key, name), key, name)) << staged;
   }
 }
 

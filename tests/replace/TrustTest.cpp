@@ -1,6 +1,7 @@
-// Recovery believes only records this program wrote, acts only on the targets
-// its caller declares, never rolls back newer work and never deletes an old
-// copy on a guess; a flush error after the swap keeps the way back.
+// Recovery believes only records sealed under the user's key, whatever owner
+// and mode they show, acts only on the targets its caller declares, never
+// rolls back newer work and never deletes an old copy on a guess; a flush
+// error after the swap keeps the way back.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,10 +11,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "platform/replace/IntentRecord.h"
 #include "platform/replace/Journal.h"
+#include "platform/replace/RecordKey.h"
 #include "platform/replace/Recovery.h"
 #include "platform/replace/Replacement.h"
 #include "platform/runtime/FileOps.h"
@@ -122,19 +125,20 @@ std::string Backup(const Folder& f) {
 }
 
 TEST(RecoveryTrust, PlantedRecordsChangeNothingOutsideTheDeclaredTargets) {
+  RecordKey strangersKey{};
+  strangersKey[3] = 3;
   struct Case {
     const char* name;
     PathParts target;
     PathParts declaredExtra;
-    uid_t owner;
-    mode_t mode;
+    std::optional<RecordKey> key;  // none: a seal made without any key
+    bool unproven;                 // left as possibly somebody's unfinished change
   };
-  const uid_t me = geteuid();
   const std::vector<Case> cases = {
-      {"a target through a linked folder", {"evil", "victim"}, {"evil", "victim"}, me, 0600},
-      {"a target that is not declared", {"Work", "other"}, {}, me, 0600},
-      {"a record of another user", kFirst, {}, me + 1, 0600},
-      {"a record others may write", kFirst, {}, me, 0622},
+      {"a target through a linked folder", {"evil", "victim"}, {"evil", "victim"}, SealingKey(), false},
+      {"a target that is not declared", {"Work", "other"}, {}, SealingKey(), true},
+      {"a record sealed under another user's key", kFirst, {}, strangersKey, true},
+      {"a record with a made-up seal", kFirst, {}, std::nullopt, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -146,24 +150,59 @@ TEST(RecoveryTrust, PlantedRecordsChangeNothingOutsideTheDeclaredTargets) {
     const FileIdentity planted = FileIdentity::Of(st);
     ASSERT_EQ(0, stat((f.outside / "victim").c_str(), &st));
     Intent intent;
+    intent.token = "1";
     intent.entries.push_back({c.target, "", ".zrold-0123456789ab", planted, std::nullopt});
     intent.entries.push_back({c.target, ".zrtmp-0123456789ab", "", std::nullopt, FileIdentity::Of(st)});
-    const fs::path record = f.data / ".zrplan-0123456789ab";
-    WriteFile(record, EncodeIntent(intent));
-    ASSERT_EQ(0, chown(record.c_str(), c.owner, static_cast<gid_t>(-1)));
-    ASSERT_EQ(0, chmod(record.c_str(), c.mode));
-    RecoveryScope scope{{kFirst, kSecond}, nullptr, false};
+    const std::string name = ".zrplan-0123456789ab";
+    std::string bytes = EncodeIntent(intent, c.key.value_or(strangersKey), name);
+    if (!c.key) bytes.replace(bytes.rfind("mac ") + 4, 8, "00000000");
+    WriteFile(f.data / name, bytes);
+    MemoryJournal journal;
+    journal.committed.insert("1");
+    RecoveryScope scope{{kFirst, kSecond}, &journal, false};
     if (!c.declaredExtra.empty()) scope.targets.push_back(c.declaredExtra);
+    std::vector<std::string> left;
     try {
-      RecoverFolder(f.data.string(), scope);
+      left = RecoverFolder(f.data.string(), scope);
     } catch (const rt::RuntimeError&) {
       // Refusing loudly is as good as refusing quietly; acting is not.
     }
     EXPECT_EQ("victim", ReadFile(f.outside / "victim"));
     EXPECT_EQ("old first|old second", f.Pair());
     EXPECT_EQ("planted", ReadFile(f.data / ".zrold-0123456789ab")) << "an old copy is never deleted on a guess";
-    EXPECT_TRUE(fs::exists(record)) << "a record not acted on stays for a person to look at";
+    EXPECT_TRUE(fs::exists(f.data / name)) << "a record not acted on stays for a person to look at";
+    EXPECT_TRUE(journal.Committed("1") && journal.salvaged.empty()) << "the history is not reached";
+    EXPECT_EQ(c.unproven ? std::vector<std::string>{(f.data / name).string()} : std::vector<std::string>{}, left);
+    if (c.unproven) {
+      // Nothing is built on a folder that may hold somebody's half-done change.
+      rt::UniqueFd dir = rt::OwnedFd(open(f.data.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      try {
+        RecoverBeforeChange(dir.get(), f.data.string(), scope);
+        ADD_FAILURE() << "a change over an unproven record was allowed";
+      } catch (const rt::RuntimeError& e) {
+        EXPECT_NE(std::string::npos, e.description().find((f.data / name).string())) << e.description();
+      }
+    }
   }
+}
+
+TEST(RecoveryTrust, OwnerAndModeDoNotDecideWhoseARecordIs) {
+  // As a FAT, exFAT or NTFS mount or a share shows every file: anybody's,
+  // writable by all. The sealed record of an interrupted change is still
+  // ours and the pair is made whole.
+  Folder f;
+  f.ReplaceAndDie([](Op op, const char* name) { return op == Op::RenameAt && std::strcmp(name, "ZrTuBun.wf6") == 0; });
+  ASSERT_EQ("new first|old second", f.Pair());
+  for (const auto& e : fs::directory_iterator(f.data)) {
+    if (!e.path().filename().string().starts_with(".zrplan-")) continue;
+    ASSERT_EQ(0, chown(e.path().c_str(), geteuid() + 1, static_cast<gid_t>(-1)));
+    ASSERT_EQ(0, chmod(e.path().c_str(), 0777));
+  }
+  MemoryJournal journal;
+  EXPECT_TRUE(RecoverFolder(f.data.string(), {{kFirst, kSecond}, &journal, false}).empty());
+  EXPECT_EQ("old first|old second", f.Pair());
+  EXPECT_TRUE(journal.pending.empty()) << "the entry of a change that did not happen goes";
+  EXPECT_EQ(0u, f.Ours());
 }
 
 TEST(RecoveryTrust, AStaleRecordNeverRollsBackAPairEditedSince) {
@@ -183,22 +222,18 @@ TEST(RecoveryTrust, AStaleRecordNeverRollsBackAPairEditedSince) {
   }
 }
 
-TEST(RecoveryTrust, AnUnreadableRecordDeletesNoOldCopy) {
+TEST(RecoveryTrust, AnUnreadableRecordDeletesNoOldCopyAndMakesNoHistory) {
   Folder f;
-  // As a record cut short beside a backup that is the only copy of the old file.
+  // As a record of the earlier unsealed form beside a backup that is the only copy of the old file.
   WriteFile(f.data / "Work/ZrBunsyo.wf6", "new first");
   WriteFile(f.data / ".zrold-0123456789ab", "old first");
   WriteFile(f.data / ".zrplan-0123456789ab", "zr-replace 2\nj\t1\n");
-  ASSERT_EQ(0, chmod((f.data / ".zrplan-0123456789ab").c_str(), 0600));
-  RecoverFolder(f.data.string(), {{kFirst, kSecond}, nullptr, false});
-  EXPECT_EQ("old first", ReadFile(f.data / ".zrold-0123456789ab")) << "no journal: it stays where it is";
-  EXPECT_FALSE(f.notes.empty());
-
   MemoryJournal journal;
-  RecoverFolder(f.data.string(), {{kFirst, kSecond}, &journal, false});
-  EXPECT_EQ(std::vector<std::string>{"old first"}, journal.salvaged);
+  EXPECT_EQ(1u, RecoverFolder(f.data.string(), {{kFirst, kSecond}, &journal, false}).size());
+  EXPECT_EQ("old first", ReadFile(f.data / ".zrold-0123456789ab")) << "it stays where it is";
+  EXPECT_TRUE(journal.salvaged.empty()) << "an entry of unknown states would push real ones out";
   EXPECT_EQ("new first|old second", f.Pair()) << "the live files stay";
-  EXPECT_EQ(0u, f.Ours());
+  EXPECT_EQ(1u, f.notes.size());
 }
 
 TEST(RecoveryTrust, AFlushErrorAfterTheSwapKeepsTheWayBackUntilRecoveryFinishesIt) {
@@ -232,6 +267,47 @@ TEST(RecoveryTrust, AFlushErrorAfterTheSwapKeepsTheWayBackUntilRecoveryFinishesI
   EXPECT_EQ("new first|new second", g.Pair());
   EXPECT_TRUE(journal.Committed("1"));
   EXPECT_EQ(0u, g.Ours());
+}
+
+TEST(RecordKey, ALostOrUnusableKeyNeverMakesRecoveryForgetAnUnfinishedChange) {
+  Folder f;
+  const fs::path key = f.dir.path() / "home/record.key";
+  InstallRecordKeyFile([key] { return key; });
+  f.ReplaceAndDie([](Op op, const char* name) { return op == Op::RenameAt && std::strcmp(name, "ZrTuBun.wf6") == 0; });
+  ASSERT_EQ("new first|old second", f.Pair());
+  struct stat st {};
+  ASSERT_EQ(0, lstat(key.c_str(), &st));
+  EXPECT_EQ(32, st.st_size);
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
+
+  // A key that is a link, or longer than a key, is not used, and no key is made in its place.
+  const std::string sealed = ReadFile(key);
+  fs::remove(key);
+  fs::create_symlink(f.dir.path() / "elsewhere", key);
+  EXPECT_FALSE(CheckingKey());
+  EXPECT_THROW(SealingKey(), rt::RuntimeError);
+  fs::remove(key);
+  WriteFile(key, sealed + "x");
+  EXPECT_THROW(SealingKey(), rt::RuntimeError);
+
+  // Lost, then made anew: the change it sealed stays in sight, and blocks the folder.
+  fs::remove(key);
+  EXPECT_EQ(1u, RecoverFolder(f.data.string(), {{kFirst, kSecond}, nullptr, false}).size());
+  const RecordKey fresh = SealingKey();
+  EXPECT_NE(sealed, std::string(fresh.begin(), fresh.end()));
+  EXPECT_EQ(1u, RecoverFolder(f.data.string(), {{kFirst, kSecond}, nullptr, false}).size());
+  EXPECT_EQ("new first|old second", f.Pair()) << "a person decides; the note says where";
+
+  // Put back, the key proves the record again and the pair is made whole.
+  WriteFile(key, sealed);
+  EXPECT_TRUE(RecoverFolder(f.data.string(), {{kFirst, kSecond}, nullptr, false}).empty());
+  EXPECT_EQ("old first|old second", f.Pair());
+
+  // Cut short while it was made (nothing was ever sealed with it): made anew.
+  WriteFile(key, "short");
+  (void)SealingKey();
+  EXPECT_EQ(32u, fs::file_size(key));
+  InstallRecordKeyFile(nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "platform/replace/RecordKey.h"
 #include "restore/History.h"
 #include "startup/modZrBunsyoRes.h"
 #include "suite/local/LocalStartGate.h"
@@ -33,12 +34,14 @@ RealSuite::RealSuite() {
   factory.dropExtractionAhead = suite::DropLocalExtractionAhead;
   previous_ = suite::InstallComponentFactory(factory);
   restore::InstallHistoryRoot([history = history()] { return history; });
+  replace::InstallRecordKeyFile([key = home() / "record.key"] { return key; });
 }
 
 RealSuite::~RealSuite() {
   // A check that passed without a restore after it leaves its work ahead.
   suite::DropExtractionAhead();
   restore::InstallHistoryRoot(nullptr);
+  replace::InstallRecordKeyFile(nullptr);
   suite::InstallComponentFactory(previous_);
   startup::GStrTempPath.clear();
 }
