@@ -86,7 +86,7 @@ std::string EncodeIntent(const Intent& intent, const RecordKey& key, std::string
   for (const auto& e : intent.entries) {
     body += "t\t" + JoinEscaped(e.target) + "\t" + (e.staged.empty() ? std::string(kNone) : e.staged) + "\t" +
             (e.backup.empty() ? std::string(kNone) : e.backup) + "\t" + IdentityField(e.old) + "\t" +
-            IdentityField(e.placed) + "\n";
+            IdentityField(e.placed) + "\t" + (e.movedAside ? "aside" : "link") + "\n";
   }
   for (const auto& folder : intent.createdFolders) body += "d\t" + JoinEscaped(folder) + "\n";
   return body + std::string(kSeal) + Authenticator(key, Sealed(recordName, body)) + "\n";
@@ -114,7 +114,7 @@ std::optional<Intent> DecodeIntent(std::string_view bytes, const RecordKey& key,
       auto token = rt::PercentDecode(fields[1]);
       if (!token || !IsSingleName(*token)) return std::nullopt;
       intent.token = std::move(*token);
-    } else if (fields[0] == "t" && fields.size() == 6) {
+    } else if (fields[0] == "t" && fields.size() == 7 && (fields[6] == "aside" || fields[6] == "link")) {
       Intent::Entry e;
       auto target = SplitEscaped(fields[1]);
       if (!target || !ParseOurName(fields[2], kTempPrefix, e.staged) ||
@@ -125,6 +125,7 @@ std::optional<Intent> DecodeIntent(std::string_view bytes, const RecordKey& key,
       // A staged copy always has its identity; an old file always has its backup.
       if (e.staged.empty() != !e.placed.has_value() || (e.old.has_value() && e.backup.empty())) return std::nullopt;
       e.target = std::move(*target);
+      e.movedAside = fields[6] == "aside";
       intent.entries.push_back(std::move(e));
     } else if (fields[0] == "d" && fields.size() == 2) {
       auto folder = SplitEscaped(fields[1]);

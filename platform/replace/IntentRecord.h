@@ -19,6 +19,9 @@ struct Intent {
     std::string backup;                  // the old file's name there while it is replaced; empty when none
     std::optional<FileIdentity> old;     // the file the target held before
     std::optional<FileIdentity> placed;  // the staged copy, as it will stand at the target
+    // The old file is moved to the backup's name when its turn comes (no
+    // hard links here) rather than linked there ahead.
+    bool movedAside = false;
   };
   std::string token;  // the journal entry this replacement commits; empty for none
   std::vector<Entry> entries;

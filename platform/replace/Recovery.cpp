@@ -191,6 +191,14 @@ class Resolver {
     } else {
       s.original = absent;
     }
+    // Without inode numbers to go by, a copy of the same size written in the
+    // same tick of the file system's clock (a second on exFAT through FUSE,
+    // two on FAT) looks like the file it replaces: where the old file stands
+    // tells them apart when it is moved aside.
+    if (e.movedAside && e.old && e.placed && SameFile(*e.old, *e.placed, traits_) && s.placed && s.original) {
+      s.placed = s.backupThere;
+      s.original = !s.backupThere;
+    }
     return s;
   }
 

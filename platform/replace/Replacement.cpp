@@ -225,7 +225,9 @@ void Replacement::WriteRecord(const RecordKey& key, const std::string& token) {
   Intent intent;
   intent.token = token;
   for (const Item& item : items_) {
-    if (item.active) intent.entries.push_back({item.target, item.staged, item.backup, item.old, item.placed});
+    if (item.active) {
+      intent.entries.push_back({item.target, item.staged, item.backup, item.old, item.placed, item.renameBackup});
+    }
   }
   intent.createdFolders = createdPaths_;
   // Written whole under a staged name and then renamed, so a crash never

@@ -24,6 +24,7 @@
 #include "tests/crash/Recorder.h"
 #include "tests/restore/RealSuite.h"
 #include "tests/restore/RestoreFixture.h"
+#include "tests/support/ForeignFileSystem.h"
 #include "tests/support/ScriptedOps.h"
 #include "tools/demo/DemoBackups.h"
 
@@ -91,12 +92,12 @@ class PowerCutTest : public ::testing::Test {
     restore::PutBack(suite.history(), entries.front(), suite.data().string() + "/");
   }
 
-  Recording Record(const std::function<void()>& work, bool noHardLinks) {
+  Recording Record(const std::function<void()>& work, bool foreign) {
     Recorder recorder(suite.home(), {"data", "history"}, Pool());
-    recorder.noHardLinks = noHardLinks;
     recorder.syncForReal = false;
     {
-      test::ScopedOps ops(recorder);
+      test::ForeignFileSystem shown(recorder);
+      test::ScopedOps ops(foreign ? static_cast<rt::FileOps&>(shown) : recorder);
       work();
     }
     Recording rec = recorder.Take();
@@ -160,8 +161,10 @@ class PowerCutTest : public ::testing::Test {
     ++tally.checked;
     Materialize(state, rec, suite.home(), Pool());
     {
+      // After the cut comes a new mount: a foreign file system numbers its files anew.
       WithoutFlushes quick;
-      test::ScopedOps ops(quick);
+      test::ForeignFileSystem shown(quick);
+      test::ScopedOps ops(foreign ? static_cast<rt::FileOps&>(shown) : quick);
       suite::RecoverDataFolder();
     }
     const std::string verdict = Verdict();
@@ -193,7 +196,7 @@ class PowerCutTest : public ::testing::Test {
         const CrashState start = model.Build(point, outcome);
         if (!recovered.insert(Signature(start, rec)).second) continue;
         Materialize(start, rec, suite.home(), Pool());
-        const Recording recovery = Record([] { suite::RecoverDataFolder(); }, noHardLinks);
+        const Recording recovery = Record([] { suite::RecoverDataFolder(); }, foreign);
         const CrashModel cut(recovery);
         if (recovery.steps.empty()) continue;
         ++recordings;
@@ -213,14 +216,14 @@ class PowerCutTest : public ::testing::Test {
   Recording RecordRestore() {
     before = Live();
     entriesBefore = EntryNames();
-    Recording rec = Record([this] { CheckAndRestore("new"); }, noHardLinks);
+    Recording rec = Record([this] { CheckAndRestore("new"); }, foreign);
     after = Live();
     EXPECT_NE(before, after);
     return rec;
   }
 
-  void RestoreCut(bool withoutHardLinks, const std::string& what) {
-    noHardLinks = withoutHardLinks;
+  void RestoreCut(bool onForeignFileSystem, const std::string& what) {
+    foreign = onForeignFileSystem;
     const Recording rec = RecordRestore();
     CutEverywhere(rec, what);
   }
@@ -230,13 +233,13 @@ class PowerCutTest : public ::testing::Test {
     mayGo = {restore::ListHistory(suite.history()).back().folder.filename().string()};
   }
 
-  void UndoCut(bool withoutHardLinks, const std::string& what) {
-    noHardLinks = withoutHardLinks;
+  void UndoCut(bool onForeignFileSystem, const std::string& what) {
+    foreign = onForeignFileSystem;
     after = Live();
     CheckAndRestore("restored");
     before = Live();
     entriesBefore = EntryNames();
-    const Recording rec = Record([this] { Undo(); }, noHardLinks);
+    const Recording rec = Record([this] { Undo(); }, foreign);
     ASSERT_EQ(Live(), after);
     CutEverywhere(rec, what);
   }
@@ -244,7 +247,9 @@ class PowerCutTest : public ::testing::Test {
   test::RealSuite suite;
   test::ScriptedInteraction ui;
   test::FakeRestoreWindow form;
-  bool noHardLinks = false;
+  // Shown as FAT, exFAT, NTFS or a share show it: no hard links, modes,
+  // owners or inode numbers that outlive a mount.
+  bool foreign = false;
   Pair before;
   Pair after;
   std::set<std::string> entriesBefore;
@@ -277,7 +282,9 @@ TEST_F(PowerCutTest, PruningNeverLeavesAHalfRemovedEntry) {
   suite::RecoverDataFolder();
   EXPECT_EQ(Verdict(), "");
 }
-TEST_F(PowerCutTest, RestoreWithoutHardLinks) { RestoreCut(true, "restore without hard links"); }
+TEST_F(PowerCutTest, RestoreOnAFileSystemWithoutLinksModesOrStableInodes) {
+  RestoreCut(true, "restore without hard links, modes, owners or stable inodes");
+}
 // The folders the templates go into are made by the replacement, and go again with it.
 TEST_F(PowerCutTest, RestoreIntoADataFolderWithoutTemplates) {
   fs::remove_all(suite.data() / "Work");
@@ -289,7 +296,9 @@ TEST_F(PowerCutTest, UndoThatRemovesATemplate) {
   fs::remove(suite.data() / "Work/ZrTuBun.wf6");
   UndoCut(false, "undo that removes a template");
 }
-TEST_F(PowerCutTest, UndoWithoutHardLinks) { UndoCut(true, "undo without hard links"); }
+TEST_F(PowerCutTest, UndoOnAFileSystemWithoutLinksModesOrStableInodes) {
+  UndoCut(true, "undo without hard links, modes, owners or stable inodes");
+}
 
 }  // namespace
 }  // namespace zr::crash

@@ -306,10 +306,6 @@ int Recorder::MkdirAt(int dirFd, const char* name, mode_t mode) {
 }
 
 int Recorder::LinkAt(int fromDir, const char* from, int toDir, const char* to) {
-  if (noHardLinks) {
-    errno = EPERM;
-    return -1;
-  }
   std::lock_guard lock(mutex_);
   const Place target = PlaceOf(toDir, to);
   const int r = FileOps::LinkAt(fromDir, from, toDir, to);

@@ -72,8 +72,6 @@ class Recorder : public rt::FileOps {
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
-  // Hard links refused, as on exFAT or an SMB share.
-  bool noHardLinks = false;
   // The model decides durability; the real flush only costs time.
   bool syncForReal = true;
 

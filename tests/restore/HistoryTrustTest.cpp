@@ -21,6 +21,7 @@
 #include "restore/Undo.h"
 #include "suite/Templates.h"
 #include "suite/local/DataFolderRecovery.h"
+#include "tests/restore/KillEverywhere.h"
 #include "tests/restore/RealSuite.h"
 #include "tests/support/ScriptedOps.h"
 #include "tests/support/TempDir.h"
@@ -38,34 +39,9 @@ class HistoryTrustTest : public ::testing::Test {
   HistoryTrustTest() { demo::WriteLiveTemplates(suite.data()); }
 
   std::string Data() const { return suite.data().string() + "/"; }
-  std::string Pair() const {
-    auto read = [&](const char* f) { return fs::exists(suite.data() / f) ? ReadFile(suite.data() / f) : "-"; };
-    return read("Work/ZrBunsyo.wf6") + "|" + read("Work/ZrTuBun.wf6");
-  }
-
-  // What the restore does once the check has passed: the entry, then the
-  // replacement that commits it.
-  void Restore(const std::string& label) {
-    const fs::path archive = suite.backups() / (label + ".lzh");
-    if (!fs::exists(archive)) demo::WriteBackupArchive(archive, {"9.2.0", true, false, label});
-    auto entry = PendingHistoryEntry::Record(suite.history(), Data(), archive.string(), "10.0.0", false);
-    replace::JournalScope scope(entry.journal(), entry.token());
-    ASSERT_EQ(0, lzh::ExtractMembers(archive.string(), Data(), lzh::Mode::KeepFolders, suite::kTemplateMembers));
-  }
-
-  // Files of ours anywhere in the data folder or the history.
-  std::vector<std::string> Ours() const {
-    std::vector<std::string> found;
-    for (const fs::path& root : {suite.data(), suite.history()}) {
-      if (!fs::exists(root)) continue;
-      for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const std::string name = e.path().filename().string();
-        if (name.starts_with(".zr") || name.starts_with(".pending-") || name.starts_with(".pruned-"))
-          found.push_back(e.path().string());
-      }
-    }
-    return found;
-  }
+  std::string Pair() const { return test::LivePair(suite); }
+  void Restore(const std::string& label) { test::RestoreDemo(suite, label); }
+  std::vector<std::string> Ours() const { return test::OursLeft(suite); }
 
   test::RealSuite suite;
 };
@@ -218,78 +194,16 @@ TEST_F(HistoryTrustTest, ValuesStayOnTheirLine) {
   EXPECT_FALSE(entry.fromUndo);
 }
 
-// Kills the child just before its n-th change to the disk; true when it got that far.
-bool DiesAt(int n, const std::function<void()>& work) {
-  const pid_t child = fork();
-  if (child == 0) {
-    test::ScriptedOps ops;
-    ops.syncForReal = false;
-    int changes = 0;
-    ops.before = [&](test::Op op, int, const char*, int) {
-      using test::Op;
-      if (op == Op::Pread || op == Op::Read || op == Op::Fstat || op == Op::FstatAt || op == Op::Fstatfs ||
-          op == Op::Flock) {
-        return;
-      }
-      if (changes++ == n) raise(SIGKILL);
-    };
-    rt::InstallFileOps(&ops);
-    try {
-      work();
-    } catch (...) {
-      _exit(3);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0) << "status " << status;
-  return WIFSIGNALED(status);
-}
-
+// Also where the data folder is on a file system that shows every file as
+// anybody's and writable by all, numbers files anew at every mount and has
+// no hard links (FAT, exFAT, NTFS through FUSE, shares).
 TEST_F(HistoryTrustTest, KilledAtEveryStepOfARestoreOrAnUndoTheNextStartLeavesNoPhantomAndNoMixedPair) {
-  int restores = 0;
-  int undos = 0;
-  for (const bool undo : {false, true}) {
-    // The pair a whole run leaves.
-    fs::remove_all(suite.history());
-    demo::WriteLiveTemplates(suite.data());
-    if (undo) Restore("first");
-    const std::string start = Pair();
-    undo ? PutBack(suite.history(), ListHistory(suite.history()).front(), Data()) : Restore("second");
-    const std::string done = Pair();
-    ASSERT_TRUE(start != done);
-    for (int n = 0;; ++n) {
-      SCOPED_TRACE((undo ? "undo killed at change " : "restore killed at change ") + std::to_string(n));
-      fs::remove_all(suite.history());
-      demo::WriteLiveTemplates(suite.data());
-      if (undo) Restore("first");
-      const auto entries = ListHistory(suite.history());
-      const bool died = DiesAt(n, [&] {
-        if (undo) {
-          PutBack(suite.history(), entries.front(), Data());
-        } else {
-          Restore("second");
-        }
-      });
-      suite::RecoverDataFolder();
-      const std::string after = Pair();
-      const auto now = ListHistory(suite.history());
-      EXPECT_TRUE(Ours().empty()) << Ours().front();
-      if (after == start) {
-        EXPECT_EQ(entries.size(), now.size()) << "an entry for a change that did not happen";
-      } else {
-        ASSERT_TRUE(done == after) << "a mixed or torn pair";
-        ASSERT_EQ(entries.size() + 1, now.size()) << "a change without its way back";
-        EXPECT_TRUE(start == ReadFile(now.front().folder / "Work/ZrBunsyo.wf6") + "|" +
-                                 ReadFile(now.front().folder / "Work/ZrTuBun.wf6"));
-      }
-      if (!died) break;
-      ++(undo ? undos : restores);
-    }
+  for (const bool foreign : {false, true}) {
+    SCOPED_TRACE(foreign ? "shown as a foreign file system" : "as it is");
+    const test::KillCounts counts = test::KillAtEveryChange(suite, foreign);
+    EXPECT_GT(counts.restores, 10);
+    EXPECT_GT(counts.undos, 10);
   }
-  EXPECT_GT(restores, 10);
-  EXPECT_GT(undos, 10);
 }
 
 }  // namespace
