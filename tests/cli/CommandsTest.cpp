@@ -227,7 +227,7 @@ TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
   ui.Answer(rt::mb::AnswerOk);
   restore::MSubRestoreSyori(form, "new.lzh");
   const std::string restored = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
-  ASSERT_NE(restored, before);
+  ASSERT_NE(restored, before) << ui.Seen();
 
   EXPECT_EQ(Run(Undo(false), "n\n", true), kExitFailed);
   EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), restored);

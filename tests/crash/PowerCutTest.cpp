@@ -83,7 +83,7 @@ class PowerCutTest : public ::testing::Test {
     ui.Answer(rt::mb::AnswerOk);
     ASSERT_TRUE(restore::MBlnZrVerChk(form, label + ".lzh"));
     restore::MSubRestoreSyori(form, label + ".lzh");
-    ASSERT_EQ(ui.boxes().back().text, "雛形（文書選択編集）の復旧を完了しました。");
+    ASSERT_EQ(ui.boxes().back().text, "雛形（文書選択編集）の復旧を完了しました。") << ui.Seen();
   }
 
   void Undo() {

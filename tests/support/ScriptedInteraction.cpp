@@ -25,6 +25,12 @@ ScriptedInteraction::~ScriptedInteraction() {
   rt::InstallInteraction(previous_);
 }
 
+std::string ScriptedInteraction::Seen() const {
+  std::string seen = boxes_.empty() ? "no message box was shown" : "message boxes shown:";
+  for (const MessageBoxCall& box : boxes_) seen += "\n  [" + box.title + "] " + box.text;
+  return seen;
+}
+
 int ScriptedInteraction::Show(const std::string& text, int style, const std::string& title) {
   boxes_.push_back({text, style, title});
   if (!answers_.empty()) {

@@ -37,6 +37,9 @@ class ScriptedInteraction {
   int doEventsCount() const { return doEventsCount_; }
   const std::vector<int>& pointerCodes() const { return pointerCodes_; }
   bool allAnswersUsed() const { return answers_.empty(); }
+  // Every box shown so far, one a line, for the message of a failing check:
+  // a restore that did not happen says why in the box it showed.
+  std::string Seen() const;
 
  private:
   int Show(const std::string& text, int style, const std::string& title);
