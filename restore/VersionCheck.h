@@ -20,6 +20,8 @@ std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFo
 // The data version a copy of the common database records; empty when it has
 // no version row. Opens the copy exclusively and read-only.
 std::string ReadDataVersion(const std::string& copyPath);
+// The same for the copy open at `copyFd` (`shown` names it in messages).
+std::string ReadDataVersion(int copyFd, const std::string& shown);
 
 // The gate in front of every restore: true only when the installed suite is
 // 10.0.0 and the archive's common database records an accepted data

@@ -4,29 +4,32 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/lzh/Extract.h"
 #include "platform/replace/Journal.h"
 #include "platform/runtime/Interaction.h"
 
 namespace zr::lzh {
+namespace {
 
-int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
-                          const std::vector<std::string>& members, const ExtractOptions& options) {
+// Runs `extract` on a worker and returns what it returned.
+template <typename Result, typename Extract>
+Result Waiting(Extract extract) {
   struct Shared {
     std::atomic<bool> done{false};
-    int result = 0;
+    Result result{};
     std::exception_ptr error;
   };
   auto shared = std::make_shared<Shared>();
   // The journal entry the caller's replacement commits goes along; the
   // caller waits here, so it outlives the worker.
   replace::JournalScope* scope = replace::JournalScope::Current();
-  std::thread worker([shared, archivePath, destination, mode, members, options, scope] {
+  std::thread worker([shared, extract = std::move(extract), scope] {
     std::optional<replace::JournalScope> inherited;
     if (scope != nullptr) inherited.emplace(scope->journal(), scope->token());
     try {
-      shared->result = ExtractMembers(archivePath, destination, mode, members, options);
+      shared->result = extract();
     } catch (...) {
       shared->error = std::current_exception();
     }
@@ -41,7 +44,24 @@ int ExtractMembersWaiting(const std::string& archivePath, const std::string& des
   }
   worker.join();
   if (shared->error) std::rethrow_exception(shared->error);
-  return shared->result;
+  return std::move(shared->result);
+}
+
+}  // namespace
+
+int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
+                          const std::vector<std::string>& members, const ExtractOptions& options) {
+  return Waiting<int>([archivePath, destination, mode, members, options] {
+    return ExtractMembers(archivePath, destination, mode, members, options);
+  });
+}
+
+ExtractedFiles ExtractMembersForReadingWaiting(const std::string& archivePath, int destinationFd,
+                                               const std::string& destination, Mode mode,
+                                               const std::vector<std::string>& members, const ExtractOptions& options) {
+  return Waiting<ExtractedFiles>([archivePath, destinationFd, destination, mode, members, options] {
+    return ExtractMembersForReading(archivePath, destinationFd, destination, mode, members, options);
+  });
 }
 
 }  // namespace zr::lzh
