@@ -34,21 +34,21 @@ void RemoveContents(int folderFd, int depth) noexcept {
 
 PrivateFolder::PrivateFolder(const std::string& parent, std::string_view prefix) {
   parent_ = rt::OwnedFd(rt::Ops().Open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-  if (!parent_.valid()) throw rt::ErrorFromErrno(errno, "一時フォルダを開けません: " + parent);
+  if (!parent_.valid()) throw rt::ErrorFromErrno(errno, "作業フォルダを作成できません: " + parent);
   for (int attempt = 0;; ++attempt) {
     name_ = replace::NewName(prefix);
     if (rt::Ops().MkdirAt(parent_.get(), name_.c_str(), 0700) == 0) break;
     if (errno != EEXIST || attempt >= kNameAttempts) {
-      throw rt::ErrorFromErrno(errno, "一時フォルダに作業用のフォルダを作成できません: " + parent);
+      throw rt::ErrorFromErrno(errno, "作業フォルダを作成できません: " + parent);
     }
   }
-  path_ = parent + name_ + "/";
+  path_ = parent + (parent.ends_with('/') ? "" : "/") + name_ + "/";
   // Should the name no longer lead to the folder just made, whatever it
   // leads to is not ours to remove: ours then stays, empty.
   folder_ = rt::OwnedFd(rt::Ops().OpenAt(parent_.get(), name_.c_str(), kFolderFlags, 0));
   struct stat st {};
   if (!folder_.valid() || rt::Ops().Fstat(folder_.get(), &st) != 0) {
-    const auto error = rt::ErrorFromErrno(errno, "作業用のフォルダを開けません: " + path_);
+    const auto error = rt::ErrorFromErrno(errno, "作業フォルダを開けません: " + path_);
     folder_.Reset();
     throw error;
   }

@@ -16,7 +16,7 @@ namespace zr::restore {
 // write into it, so what it holds is never trusted by its name.
 class PrivateFolder {
  public:
-  // `parent` ends with "/". A run-time error when it cannot be made.
+  // A run-time error when it cannot be made.
   PrivateFolder(const std::string& parent, std::string_view prefix);
   // Removes it; failures are ignored.
   ~PrivateFolder();

@@ -100,10 +100,6 @@ std::string ReadVersionRow(std::unique_ptr<jet::Database> database) {
 
 }  // namespace
 
-std::string ReadDataVersion(const std::string& copyPath) {
-  return ReadVersionRow(jet::Engine().Workspaces(0).OpenDatabase(copyPath, true, true, kConnect));
-}
-
 std::string ReadDataVersion(int copyFd, const std::string& shown) {
   return ReadVersionRow(jet::Engine().Workspaces(0).OpenDatabase(copyFd, shown, true, true, kConnect));
 }

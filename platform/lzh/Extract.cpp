@@ -134,6 +134,15 @@ class Extraction {
     }
     targets_ = TargetsFor(members, mode);
   }
+  Extraction(const Extraction&) = delete;
+  Extraction& operator=(const Extraction&) = delete;
+  // A given folder outlives the extraction: its lock is let go here, once
+  // the replacement has cleaned up under it.
+  ~Extraction() {
+    if (!lockedGiven_) return;
+    replacement_.reset();
+    rt::Ops().Flock(givenFolder_, LOCK_UN);
+  }
 
   int Run() {
     const int missing = Prepare(true);
@@ -169,6 +178,7 @@ class Extraction {
     // Ahead of time, a folder another extraction holds is left alone.
     if (waitForFolder) {
       replace::LockFolder(folder, destination_);
+      lockedGiven_ = givenFolder_ >= 0;
     } else if (rt::Ops().Flock(folder, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
       throw FolderBusy{};
     }
@@ -275,6 +285,7 @@ class Extraction {
   std::vector<std::string> members_;
   ExtractOptions options_;
   int givenFolder_ = -1;
+  bool lockedGiven_ = false;
   std::vector<Target> targets_;
   // Declared before the replacement, which uses the folder while it lives.
   rt::UniqueFd archiveFd_;
