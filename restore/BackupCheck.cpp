@@ -1,28 +1,19 @@
 #include "restore/BackupCheck.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-
-#include <cerrno>
-
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "platform/lzh/Extract.h"
 #include "platform/lzh/MemberCheck.h"
-#include "platform/replace/OurNames.h"
-#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
+#include "restore/PrivateFolder.h"
 #include "restore/VersionCheck.h"
 #include "suite/Templates.h"
 
 namespace zr::restore {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Quoted(const std::string& member) { return "「" + member + "」"; }
 
@@ -72,46 +63,30 @@ BackupVerdict Refused(std::string reason, std::string version = {}) {
   return v;
 }
 
-// The scratch folder holds only the files an extraction wrote there.
-void RemoveScratch(const std::string& folder) noexcept {
-  const rt::UniqueFd fd =
-      rt::OwnedFd(rt::Ops().Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
-  if (fd.valid()) {
-    std::vector<std::string> names;
-    if (DIR* dir = fdopendir(fcntl(fd.get(), F_DUPFD_CLOEXEC, 0))) {
-      while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(dir);
-    }
-    for (const std::string& name : names) rt::Ops().UnlinkAt(fd.get(), name.c_str(), 0);
-  }
-  rt::Ops().UnlinkAt(AT_FDCWD, folder.c_str(), AT_REMOVEDIR);
-}
-
-// The data version from a private copy of the common database, or the reason it cannot be read.
+// The data version from a private copy of the common database, or the reason it cannot be read. The copy is read as
+// the version check reads it: in a folder of our own, through the descriptor the extraction hands back.
 std::optional<std::string> ReadVersion(const std::string& archivePath, const std::string& scratchFolder,
                                        std::string& reason) {
-  std::string folder;
-  for (int attempt = 0;; ++attempt) {
-    folder = (fs::path(scratchFolder) / replace::NewName("zr-verify-")).string();
-    if (rt::Ops().MkdirAt(AT_FDCWD, folder.c_str(), 0700) == 0) break;
-    if (errno != EEXIST || attempt >= 100) {
-      reason = rt::ErrorFromErrno(errno, "作業フォルダを作成できません: " + scratchFolder).description();
+  std::optional<PrivateFolder> folder;
+  try {
+    folder.emplace(scratchFolder, "zr-verify-");
+  } catch (const rt::RuntimeError& e) {
+    reason = e.description();
+    return std::nullopt;
+  }
+  try {
+    lzh::ExtractedFiles copy = lzh::ExtractMembersForReading(archivePath, folder->fd(), folder->path(),
+                                                             lzh::Mode::BareName, {kCommonDatabaseMember});
+    if (copy.missing != 0 || copy.files.empty()) {
+      reason = "バックアップデータのバージョンが不明です。";
       return std::nullopt;
     }
-  }
-  std::optional<std::string> version;
-  try {
-    lzh::ExtractMembers(archivePath, folder, lzh::Mode::BareName, {kCommonDatabaseMember});
-    version = ReadDataVersion((fs::path(folder) / "ZrXXComn.wf6").string());
+    return ReadDataVersion(copy.files.front().get(), folder->path() + "ZrXXComn.wf6");
   } catch (const rt::RuntimeError& e) {
     reason = e.number() == rt::err::InvalidUseOfNull ? "バックアップデータのバージョンが不明です。"
                                                      : "共通データベースを読めません: " + e.description();
   }
-  RemoveScratch(folder);
-  return version;
+  return std::nullopt;
 }
 
 }  // namespace

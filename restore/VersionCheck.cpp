@@ -4,6 +4,7 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/jet/Dao.h"
@@ -11,7 +12,7 @@
 #include "platform/runtime/Moments.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Text.h"
-#include "restore/CopyFile.h"
+#include "restore/PrivateFolder.h"
 #include "restore/TemplateRestore.h"
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
@@ -27,6 +28,7 @@ constexpr const char* kCommonDatabase = "ZrXXComn.wf6";
 constexpr const char* kConnect = ";PWD=R$KQTM3VXEJW8FNUPC";
 constexpr const char* kQuery = "SELECT VALUECHAR FROM XC_CONTROL WHERE ITEM = 'ZrVer'";
 constexpr int16_t kBareNameMode = 1;
+constexpr const char* kFolderPrefix = "zr-check-";
 
 void Refuse(const std::string& firstLine) {
   suite::DropExtractionAhead();
@@ -56,10 +58,9 @@ std::vector<std::string> ResolvedParts(const std::string& path) {
 
 }  // namespace
 
-// An empty or relative setting would make the check remove and extract a
-// file relative to wherever the program was started, which may well be
-// somebody else's file; one inside the data folder would let it remove the
-// live common database as a leftover copy.
+// An empty or relative setting would make the check extract relative to
+// wherever the program was started; one inside the data folder would put
+// its copies among the live files.
 std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFolder) {
   if (folder.empty()) {
     throw rt::RuntimeError(rt::err::PathNotFound, "一時フォルダ（COM の TEMP_PATH）が設定されていません。");
@@ -85,9 +86,9 @@ bool IsAcceptedDataVersion(const std::string& version) {
   return std::find(kAcceptedDataVersions.begin(), kAcceptedDataVersions.end(), version) != kAcceptedDataVersions.end();
 }
 
-std::string ReadDataVersion(const std::string& copyPath) {
-  auto& workspace = jet::Engine().Workspaces(0);
-  auto database = workspace.OpenDatabase(copyPath, true, true, kConnect);
+namespace {
+
+std::string ReadVersionRow(std::unique_ptr<jet::Database> database) {
   auto snapshot = database->OpenRecordset(kQuery, jet::dbOpenSnapshot);
   std::string version;
   if (!snapshot->IsEOF()) version = jet::ToText(snapshot->Fields(0).GetValue());
@@ -97,9 +98,14 @@ std::string ReadDataVersion(const std::string& copyPath) {
   return version;
 }
 
+}  // namespace
+
+std::string ReadDataVersion(int copyFd, const std::string& shown) {
+  return ReadVersionRow(jet::Engine().Workspaces(0).OpenDatabase(copyFd, shown, true, true, kConnect));
+}
+
 bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
   bool result = false;
-  std::string copyPath;
   try {
     auto services = suite::CreateSuiteServices();
     std::string section = "COMMON";
@@ -111,41 +117,49 @@ bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName) {
       return false;
     }
 
+    // Whatever else is in the temporary folder may be another user's: the
+    // copy goes into a folder of the check's own, which goes with everything
+    // in it on every way out (before the error trap's message), and is read
+    // through the descriptor the extraction hands back, never by its name.
+    // Whether the archive holds the member is the extraction's answer.
+    std::optional<PrivateFolder> folder;
+    rt::UniqueFd copy;
     if (!archiveName.empty()) {
       // The templates are decoded beside the live ones while the version is
       // read; nothing is replaced unless the check passes and the restore
       // asks for exactly them. Every refusal and error drops them first.
       const std::string temporaryFolder = CheckedTemporaryFolder(startup::GStrTempPath, DataFolderSetting(*services));
       suite::BeginExtractionAhead(form.BkupPath() + archiveName, kKeepFoldersMode, kTemplateMembers);
-      copyPath = temporaryFolder + kCommonDatabase;
-      // A copy left by an earlier check must never pass for this archive's.
-      RemoveLeftoverCopy(copyPath);
+      folder.emplace(temporaryFolder, kFolderPrefix);
       std::vector<std::string> members{kCommonDatabaseMember};
-      int16_t extracted = 0;
-      services->ExtractArchive(form.hWnd(), form.BkupPath() + archiveName, temporaryFolder, kBareNameMode, members,
-                               extracted);
+      int16_t missing = 0;
+      std::vector<rt::UniqueFd> files;
+      services->ExtractArchiveToRead(form.hWnd(), form.BkupPath() + archiveName, folder->fd(), folder->path(),
+                                     kBareNameMode, members, missing, files);
       rt::Moment("check-extracted");
+      if (missing == 0 && !files.empty()) copy = std::move(files.front());
     }
 
-    if (!OrdinaryFileExists(copyPath)) {
+    if (!copy.valid()) {
       Refuse("バックアップデータのバージョンが不明です。");
       return false;
     }
 
-    const std::string dataVersion = ReadDataVersion(copyPath);
+    const std::string dataVersion = ReadDataVersion(copy.get(), folder->path() + kCommonDatabase);
     rt::Moment("check-read");
     if (IsAcceptedDataVersion(dataVersion)) {
       result = true;
     } else {
       Refuse("バックアップのバージョンは9.0.0、9.1.0、9.2.0が対象です。");
     }
+    copy.Reset();
+    folder.reset();
   } catch (...) {
     suite::DropExtractionAhead();
     startup::TrapCurrentError("MBlnZrVerChk");
     return false;
   }
 
-  if (!archiveName.empty()) DeleteCopyQuietly(copyPath);
   rt::Moment("check-done");
   return result;
 }

@@ -17,9 +17,10 @@ bool IsAcceptedDataVersion(const std::string& version);
 // folder `dataFolder` once links are resolved (no test when that is empty).
 std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFolder);
 
-// The data version a copy of the common database records; empty when it has
-// no version row. Opens the copy exclusively and read-only.
-std::string ReadDataVersion(const std::string& copyPath);
+// The data version the copy of the common database open at `copyFd` records
+// (`shown` names it in messages); empty when it has no version row. Opens
+// the copy exclusively and read-only.
+std::string ReadDataVersion(int copyFd, const std::string& shown);
 
 // The gate in front of every restore: true only when the installed suite is
 // 10.0.0 and the archive's common database records an accepted data

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/runtime/Application.h"
+#include "platform/runtime/UniqueFd.h"
 
 namespace zr::suite {
 
@@ -37,6 +38,16 @@ class SuiteServices {
   // replaced. The result counts the requested members the archive lacks.
   virtual void ExtractArchive(int32_t ownerWindow, std::string archivePath, std::string destination, int16_t mode,
                               std::vector<std::string>& members, int16_t& result) = 0;
+  // ExtractArchive for copies that are read once and thrown away: into the
+  // folder open at `destinationFd` (named `destination` in messages, never
+  // looked up by it), readable by their owner alone. `files` gets, for each
+  // distinct requested member in the order first requested, a descriptor
+  // open for reading on exactly the file written, whatever the folder's
+  // names lead to by then. When the result is not 0 nothing is written and
+  // `files` is empty.
+  virtual void ExtractArchiveToRead(int32_t ownerWindow, std::string archivePath, int destinationFd,
+                                    std::string destination, int16_t mode, std::vector<std::string>& members,
+                                    int16_t& result, std::vector<rt::UniqueFd>& files) = 0;
 };
 
 }  // namespace zr::suite

@@ -182,7 +182,32 @@ class WorkspaceImpl : public Workspace {
   std::unique_ptr<Database> OpenDatabase(const std::string& path, bool exclusive, bool /*readOnly*/,
                                          const std::string& connect) override {
     // Only reading is offered, so every open is a read-only one.
-    auto file = std::make_unique<rt::UniqueFd>(OpenFile(path));
+    return Open(std::make_unique<rt::UniqueFd>(OpenFile(path)), path, exclusive, connect);
+  }
+
+  std::unique_ptr<Database> OpenDatabase(int fd, const std::string& shown, bool exclusive, bool /*readOnly*/,
+                                         const std::string& connect) override {
+    // An opening of its own of exactly that file, so that its locks are the
+    // database's and go when it is closed, whatever the caller keeps open.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    struct stat given {};
+    const int own =
+        fd < 0 || fstat(fd, &given) != 0 ? -1 : open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (own < 0) {
+      throw RuntimeError(kCannotOpen, "ファイル '" + shown + "' を開けませんでした。(" +
+                                          std::string(std::strerror(fd < 0 ? EBADF : errno)) + ")");
+    }
+    struct stat opened {};
+    if (fstat(own, &opened) != 0 || opened.st_dev != given.st_dev || opened.st_ino != given.st_ino) {
+      close(own);
+      throw RuntimeError(kCannotOpen, "ファイル '" + shown + "' を開けませんでした。");
+    }
+    return Open(std::make_unique<rt::UniqueFd>(own), shown, exclusive, connect);
+  }
+
+ private:
+  static std::unique_ptr<Database> Open(std::unique_ptr<rt::UniqueFd> file, const std::string& path, bool exclusive,
+                                        const std::string& connect) {
     const int fd = file->get();
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -45,6 +45,12 @@ class Workspace {
   // Releasing the returned object closes the database.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& path, bool exclusive, bool readOnly,
                                                  const std::string& connect) = 0;
+  // The same on a file already open for reading, which the database reads
+  // and locks through a copy of `fd` of its own; `shown` names it in
+  // messages. What the file is called, or whether it still has a name, does
+  // not matter.
+  virtual std::unique_ptr<Database> OpenDatabase(int fd, const std::string& shown, bool exclusive, bool readOnly,
+                                                 const std::string& connect) = 0;
 };
 
 class DBEngine {

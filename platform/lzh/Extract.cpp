@@ -100,16 +100,48 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
 
 struct FolderBusy {};
 
+// A second opening, for reading, of exactly the file `fd` is open on: through
+// the descriptor's own entry, never through a name in the folder.
+rt::UniqueFd ReadableCopy(int fd, const std::string& label, const std::string& shown) {
+  const std::string failure = "「" + label + "」の展開したファイルを読み取り用に開けません: " + shown;
+  struct stat written {};
+  if (rt::Ops().Fstat(fd, &written) != 0) throw rt::ErrorFromErrno(errno, failure);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  rt::UniqueFd readable = rt::OwnedFd(rt::Ops().Open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
+  struct stat opened {};
+  if (!readable.valid() || rt::Ops().Fstat(readable.get(), &opened) != 0) throw rt::ErrorFromErrno(errno, failure);
+  if (opened.st_dev != written.st_dev || opened.st_ino != written.st_ino || !S_ISREG(opened.st_mode)) {
+    throw rt::RuntimeError(rt::err::PathFileAccess, failure);
+  }
+  return readable;
+}
+
 class Extraction {
  public:
+  // With `givenFolder`, the extraction goes into that open folder (never
+  // opened again by its name) and keeps a readable descriptor of each copy.
   Extraction(const std::string& archive, const std::string& destination, Mode mode,
-             const std::vector<std::string>& members, const ExtractOptions& options)
-      : archive_(archive), destination_(destination), mode_(mode), members_(members), options_(options) {
+             const std::vector<std::string>& members, const ExtractOptions& options, int givenFolder = -1)
+      : archive_(archive),
+        destination_(destination),
+        mode_(mode),
+        members_(members),
+        options_(options),
+        givenFolder_(givenFolder) {
     if (destination.empty() || destination.front() != '/') {
       throw rt::RuntimeError(rt::err::InvalidProcedureCall,
                              "展開先のフォルダーが正しくありません。(" + destination + ")");
     }
     targets_ = TargetsFor(members, mode);
+  }
+  Extraction(const Extraction&) = delete;
+  Extraction& operator=(const Extraction&) = delete;
+  // A given folder outlives the extraction: its lock is let go here, once
+  // the replacement has cleaned up under it.
+  ~Extraction() {
+    if (!lockedGiven_) return;
+    replacement_.reset();
+    rt::Ops().Flock(givenFolder_, LOCK_UN);
   }
 
   int Run() {
@@ -132,17 +164,22 @@ class Extraction {
     if (!S_ISREG(st.st_mode)) throw ArchiveOpenError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, archive_);
     const auto size = static_cast<uint64_t>(st.st_size);
 
-    destinationFd_ = rt::OwnedFd(rt::Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-    if (!destinationFd_.valid()) {
-      if (errno == ENOENT || errno == ENOTDIR) {
-        throw rt::RuntimeError(rt::err::PathNotFound, "展開先のフォルダーが見つかりません。(" + destination_ + ")");
+    int folder = givenFolder_;
+    if (folder < 0) {
+      destinationFd_ = rt::OwnedFd(rt::Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+      if (!destinationFd_.valid()) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+          throw rt::RuntimeError(rt::err::PathNotFound, "展開先のフォルダーが見つかりません。(" + destination_ + ")");
+        }
+        throw rt::ErrorFromErrno(errno, "展開先のフォルダーを開けません: " + destination_);
       }
-      throw rt::ErrorFromErrno(errno, "展開先のフォルダーを開けません: " + destination_);
+      folder = destinationFd_.get();
     }
     // Ahead of time, a folder another extraction holds is left alone.
     if (waitForFolder) {
-      replace::LockFolder(destinationFd_.get(), destination_);
-    } else if (rt::Ops().Flock(destinationFd_.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      replace::LockFolder(folder, destination_);
+      lockedGiven_ = givenFolder_ >= 0;
+    } else if (rt::Ops().Flock(folder, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
       throw FolderBusy{};
     }
     // Only the files this extraction writes may be touched by what an
@@ -151,7 +188,7 @@ class Extraction {
     for (const Target& t : targets_) scope.targets.push_back(t.output);
     const std::shared_ptr<replace::Journal> journal = replace::InstalledJournal();
     scope.journal = journal.get();
-    replace::RecoverBeforeChange(destinationFd_.get(), destination_, scope);
+    replace::RecoverBeforeChange(folder, destination_, scope);
 
     bool fresh = false;
     index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
@@ -167,11 +204,16 @@ class Extraction {
     // The file changed between the walk and now.
     if (!read) throw ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout));
 
-    replacement_ =
-        std::make_unique<replace::Replacement>(destinationFd_.get(), destination_, options_.ownerOnly, options_.flush);
+    replacement_ = std::make_unique<replace::Replacement>(folder, destination_, options_.ownerOnly, options_.flush);
     std::vector<rt::UniqueFd> copies;
     for (const Target& t : targets_) copies.push_back(replacement_->Stage(replacement_->Add(t.output, t.label)));
     DecodeAll(archiveFd_.get(), size, *replacement_, copies);
+    // Before the renames: from then on the names are anybody's to swap.
+    if (givenFolder_ >= 0) {
+      for (std::size_t i = 0; i < targets_.size(); ++i) {
+        readable_.push_back(ReadableCopy(copies[i].get(), targets_[i].label, replacement_->Shown(i)));
+      }
+    }
     for (std::size_t i = 0; i < targets_.size(); ++i) replacement_->Finish(i, std::move(copies[i]));
     return 0;
   }
@@ -180,6 +222,9 @@ class Extraction {
   void Commit() {
     if (replacement_) replacement_->Commit();
   }
+
+  // The readable descriptors of the copies Run put in place.
+  std::vector<rt::UniqueFd> TakeReadable() { return std::move(readable_); }
 
   // Ends a Prepare under way on another thread soon (DecodeStopped there).
   void Cancel() { stop_.store(true, std::memory_order_relaxed); }
@@ -239,6 +284,8 @@ class Extraction {
   Mode mode_;
   std::vector<std::string> members_;
   ExtractOptions options_;
+  int givenFolder_ = -1;
+  bool lockedGiven_ = false;
   std::vector<Target> targets_;
   // Declared before the replacement, which uses the folder while it lives.
   rt::UniqueFd archiveFd_;
@@ -246,6 +293,7 @@ class Extraction {
   struct stat archiveStat_ {};
   std::shared_ptr<const MemberIndex> index_;
   std::unique_ptr<replace::Replacement> replacement_;
+  std::vector<rt::UniqueFd> readable_;
   std::atomic<bool> stop_{false};
 };
 
@@ -266,7 +314,10 @@ struct ReadAhead {
   }
   bool IntoFolder(const std::string& folder) const {
     struct stat st {};
-    return folderKnown && stat(folder.c_str(), &st) == 0 && st.st_dev == folderDevice && st.st_ino == folderInode;
+    return stat(folder.c_str(), &st) == 0 && IntoFolder(st);
+  }
+  bool IntoFolder(const struct stat& folder) const {
+    return folderKnown && folder.st_dev == folderDevice && folder.st_ino == folderInode;
   }
 };
 
@@ -301,6 +352,26 @@ int ExtractMembers(const std::string& archivePath, const std::string& destinatio
     // Dropped here: its copies go and its hold on the folder with them.
   }
   return Extraction(archivePath, destination, mode, members, options).Run();
+}
+
+ExtractedFiles ExtractMembersForReading(const std::string& archivePath, int destinationFd,
+                                        const std::string& destination, Mode mode,
+                                        const std::vector<std::string>& members, const ExtractOptions& options) {
+  struct stat folder {};
+  if (destinationFd < 0 || rt::Ops().Fstat(destinationFd, &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+    throw rt::RuntimeError(rt::err::InvalidProcedureCall,
+                           "展開先のフォルダーが正しくありません。(" + destination + ")");
+  }
+  // Nothing begun ahead is ever for reading; only one into this very folder is in the way.
+  if (std::unique_ptr<ReadAhead> ahead = TakeReadAhead(); ahead && !ahead->IntoFolder(folder)) {
+    std::lock_guard lock(aheadMutex);
+    if (!Pending()) Pending() = std::move(ahead);
+  }
+  Extraction extraction(archivePath, destination, mode, members, options, destinationFd);
+  ExtractedFiles extracted;
+  extracted.missing = extraction.Run();
+  if (extracted.missing == 0) extracted.files = extraction.TakeReadable();
+  return extracted;
 }
 
 void ReadAheadMembers(const std::string& archivePath, const std::string& destination, Mode mode,

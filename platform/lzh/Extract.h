@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime/UniqueFd.h"
+
 namespace zr::lzh {
 
 // How member paths map to files under the destination.
@@ -39,6 +41,31 @@ int ExtractMembers(const std::string& archivePath, const std::string& destinatio
 // rt::WaitUntil, so a wait notice keeps painting.
 int ExtractMembersWaiting(const std::string& archivePath, const std::string& destination, Mode mode,
                           const std::vector<std::string>& members, const ExtractOptions& options = {});
+
+// What an extraction for reading hands back: the number of requested
+// members the archive lacks (nothing is written unless it is 0) and, for
+// each distinct requested member in the order first requested, a descriptor
+// open for reading on exactly the file the extraction wrote — whatever the
+// name in the folder leads to by the time it is read.
+struct ExtractedFiles {
+  int missing = 0;
+  std::vector<rt::UniqueFd> files;
+};
+
+// ExtractMembers into the folder open at `destinationFd`, which is used as
+// it is, never looked up by a name again; `destination` names it in
+// messages. For copies that are read and thrown away: a name in a folder
+// other users can write to (a shared or FAT folder) proves nothing about
+// what it holds, the descriptors do.
+ExtractedFiles ExtractMembersForReading(const std::string& archivePath, int destinationFd,
+                                        const std::string& destination, Mode mode,
+                                        const std::vector<std::string>& members, const ExtractOptions& options = {});
+
+// The same, waiting as ExtractMembersWaiting does.
+ExtractedFiles ExtractMembersForReadingWaiting(const std::string& archivePath, int destinationFd,
+                                               const std::string& destination, Mode mode,
+                                               const std::vector<std::string>& members,
+                                               const ExtractOptions& options = {});
 
 // Begins the extraction that ExtractMembers with the same arguments will ask
 // for, on a thread of its own: the members are decoded and verified into

@@ -11,6 +11,7 @@
 #include "platform/replace/IntentRecord.h"
 #include "platform/replace/Journal.h"
 #include "platform/replace/LinkOrCopy.h"
+#include "platform/replace/LinkedFolder.h"
 #include "platform/replace/OurNames.h"
 #include "platform/replace/RecordKey.h"
 #include "platform/runtime/FileOps.h"
@@ -93,7 +94,9 @@ int Replacement::Folder(const Item& item) {
     }
     if (fd < 0) {
       if (errno == ENOENT && item.removal) return -1;
-      throw rt::ErrorFromErrno(errno, "「" + item.label + "」の展開先のフォルダーを開けません: " + Where(path));
+      const int e = errno;
+      RefuseLinkedFolder(parent, part, Where(path));
+      throw rt::ErrorFromErrno(e, "「" + item.label + "」の展開先のフォルダーを開けません: " + Where(path));
     }
     folders_.emplace(key, fd);
     parent = fd;

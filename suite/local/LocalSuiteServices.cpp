@@ -115,6 +115,23 @@ void LocalSuiteServices::ExtractArchive(int32_t /*ownerWindow*/, std::string arc
   result = static_cast<int16_t>(std::clamp(missing, 0, 32767));
 }
 
+void LocalSuiteServices::ExtractArchiveToRead(int32_t /*ownerWindow*/, std::string archivePath, int destinationFd,
+                                              std::string destination, int16_t mode, std::vector<std::string>& members,
+                                              int16_t& result, std::vector<rt::UniqueFd>& files) {
+  if (mode != 0 && mode != 1) {
+    throw rt::RuntimeError(rt::err::InvalidProcedureCall,
+                           "書庫の展開方法の指定が正しくありません。(" + std::to_string(mode) + ")");
+  }
+  lzh::ExtractOptions options;
+  options.ownerOnly = true;
+  // Read once and removed: a crash loses nothing there.
+  options.flush = false;
+  lzh::ExtractedFiles extracted = lzh::ExtractMembersForReadingWaiting(archivePath, destinationFd, destination,
+                                                                       static_cast<lzh::Mode>(mode), members, options);
+  result = static_cast<int16_t>(std::clamp(extracted.missing, 0, 32767));
+  files = std::move(extracted.files);
+}
+
 void BeginLocalExtractionAhead(const std::string& archivePath, int16_t mode, const std::vector<std::string>& members) {
   if (mode != 0 && mode != 1) return;
   // The same folder the restore derives from the setting, or no match later.

@@ -33,6 +33,9 @@ class LocalSuiteServices : public SuiteServices {
                     std::string& chosenFolder) override;
   void ExtractArchive(int32_t ownerWindow, std::string archivePath, std::string destination, int16_t mode,
                       std::vector<std::string>& members, int16_t& result) override;
+  void ExtractArchiveToRead(int32_t ownerWindow, std::string archivePath, int destinationFd, std::string destination,
+                            int16_t mode, std::vector<std::string>& members, int16_t& result,
+                            std::vector<rt::UniqueFd>& files) override;
 
  private:
   FolderPicker folderPicker_;

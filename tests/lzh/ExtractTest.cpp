@@ -1,5 +1,6 @@
 // Extraction of real and generated archives: every level and method in both
 // modes, names, replacement rules and argument errors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -413,6 +414,49 @@ TEST(LzhArguments, PermissionDeniedOnTheArchiveOrTheDestinationIs70) {
   }
   chmod((locked / "Work").c_str(), 0755);
   EXPECT_EQ(before, Snapshot(locked));
+}
+
+// ------------------------------------------------------------- for reading
+
+// Everything after the call that a name could say is taken from someone else:
+// the folder is moved before it, each file's name swapped after it.
+TEST(LzhForReading, WritesIntoTheOpenFolderAndHandsBackExactlyTheFilesItWrote) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "mine");
+  const int folder = ::open((dir.path() / "mine").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  fs::rename(dir.path() / "mine", dir.path() / "moved");
+  fs::create_directory(dir.path() / "mine");
+  const std::string shown = dir.folder() + "mine/";
+  ExtractOptions ownerOnly;
+  ownerOnly.ownerOnly = true;
+
+  ExtractedFiles got = ExtractMembersForReading(FixturePath("lh5_h1.lzh"), folder, shown, Mode::KeepFolders,
+                                                {kTuBun, kComn, "work/zrtubun.wf6"}, ownerOnly);
+  EXPECT_EQ(got.missing, 0);
+  ASSERT_EQ(got.files.size(), 2u);
+  EXPECT_TRUE(fs::is_empty(dir.path() / "mine"));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir.path() / "moved/Data/ZrXXComn.wf6").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  WriteFile(dir.path() / "planted", "planted");
+  fs::rename(dir.path() / "planted", dir.path() / "moved/Data/ZrXXComn.wf6");
+  fs::remove(dir.path() / "moved/Work/ZrTuBun.wf6");
+  const std::vector<std::string> expected{FixtureContent("Work/ZrTuBun.wf6"), FixtureContent("Data/ZrXXComn.wf6")};
+  for (std::size_t i = 0; i < got.files.size(); ++i) {
+    const int fd = got.files[i].get();
+    EXPECT_EQ(::write(fd, "x", 1), -1);  // for reading only
+    std::string bytes(expected[i].size() + 1, '\0');
+    bytes.resize(static_cast<std::size_t>(::pread(fd, bytes.data(), bytes.size(), 0)));
+    EXPECT_EQ(bytes, expected[i]);
+  }
+
+  // A member the archive lacks: nothing written, nothing handed back.
+  got = ExtractMembersForReading(FixturePath("lh5_h1.lzh"), folder, shown, Mode::BareName, {kBunsyo, "Data\none"});
+  EXPECT_EQ(got.missing, 1);
+  EXPECT_TRUE(got.files.empty());
+  EXPECT_FALSE(fs::exists(dir.path() / "moved/ZrBunsyo.wf6"));
+  ::close(folder);
 }
 
 // ----------------------------------------------------------------- waiting

@@ -66,6 +66,15 @@ class FakeServices : public suite::SuiteServices {
     result = 0;
     if (s_->extract) s_->extract(archivePath, destination, mode, members, result);
   }
+  void ExtractArchiveToRead(int32_t ownerWindow, std::string archivePath, int destinationFd, std::string destination,
+                            int16_t mode, std::vector<std::string>& members, int16_t& result,
+                            std::vector<rt::UniqueFd>& files) override {
+    std::vector<std::string> arguments{std::to_string(ownerWindow), archivePath, destination, std::to_string(mode)};
+    arguments.insert(arguments.end(), members.begin(), members.end());
+    Record(*s_, "ExtractArchiveToRead", arguments);
+    result = 0;
+    if (s_->extractToRead) s_->extractToRead(archivePath, destinationFd, mode, members, result, files);
+  }
 
  private:
   std::shared_ptr<FakeSuiteState> s_;

@@ -43,6 +43,10 @@ struct FakeSuiteState {
   std::function<void(const std::string& archive, const std::string& destination, int16_t mode,
                      std::vector<std::string>& members, int16_t& result)>
       extract;
+  // ExtractArchiveToRead: the folder by descriptor, and the files handed back.
+  std::function<void(const std::string& archive, int destinationFd, int16_t mode, std::vector<std::string>& members,
+                     int16_t& result, std::vector<rt::UniqueFd>& files)>
+      extractToRead;
 
   // Operation name -> error to raise instead of answering.
   std::map<std::string, rt::RuntimeError> failures;
