@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "restore/History.h"
 #include "restore/TemplateRestore.h"
 #include "restore/VersionCheck.h"
 #include "tests/restore/RealSuite.h"
@@ -125,6 +126,34 @@ TEST_F(TemplateRestoreTest, EmptyDataPathSettingNeverWritesToTheRoot) {
   ExpectTrapped("ErrNo76:");
   EXPECT_FALSE(fs::exists("/Work/ZrBunsyo.wf6"));
   ExpectLiveFilesUntouched();
+}
+
+// Somebody else's unfinished change (a record whose seal is not ours) is
+// never built on; the message names it, and no history entry stays.
+TEST_F(TemplateRestoreTest, AFolderHoldingAChangeNotProvablyOursIsNotWrittenInto) {
+  demo::WriteBackupArchive(suite.backups() / "good.lzh", {"9.2.0", true, false, "新"});
+  test::WriteFile(suite.data() / ".zrplan-0123456789ab", "zr-replace 3\nj\t00000001\nmac 00\n");
+  ui.Answer(mb::AnswerNo);
+  MSubRestoreSyori(form, "good.lzh");
+  ExpectTrapped("ErrNo75:");
+  EXPECT_NE(ui.boxes()[0].text.find(".zrplan-0123456789ab"), std::string::npos) << ui.Seen();
+  EXPECT_TRUE(ListHistory(suite.history()).empty());
+  EXPECT_TRUE(fs::exists(suite.data() / ".zrplan-0123456789ab"));
+  ExpectLiveFilesUntouched();
+}
+
+// Through a linked Work folder the templates would land wherever it points.
+TEST_F(TemplateRestoreTest, ALinkedWorkFolderIsNamedAndNothingIsWrittenThroughIt) {
+  demo::WriteBackupArchive(suite.backups() / "good.lzh", {"9.2.0", true, false, "新"});
+  fs::rename(suite.data() / "Work", suite.home() / "elsewhere");
+  fs::create_directory_symlink(suite.home() / "elsewhere", suite.data() / "Work");
+  ui.Answer(mb::AnswerNo);
+  MSubRestoreSyori(form, "good.lzh");
+  ExpectTrapped("ErrNo75:");
+  EXPECT_NE(ui.boxes()[0].text.find((suite.data() / "Work").string() + "」はシンボリックリンク"), std::string::npos)
+      << ui.Seen();
+  EXPECT_EQ(test::ReadFile(suite.home() / "elsewhere/ZrBunsyo.wf6"), liveBunsyo);
+  EXPECT_EQ(test::ReadFile(suite.home() / "elsewhere/ZrTuBun.wf6"), liveTuBun);
 }
 
 }  // namespace
