@@ -83,9 +83,9 @@ class UndoRun : public startup::RestoreWindowProvider {
 
   // Names the entry that cannot be taken back and the way to the others.
   static std::string OtherEntries(const restore::HistoryEntry& entry) {
-    const std::string when = entry.time.empty() ? "" : "（" + Shown(entry.time) + "）";
+    const std::string when = entry.time.empty() ? " " : "（" + Shown(entry.time) + "）";
     return "戻せないのは番号 " + Shown(restore::EntryLabel(entry)) + when +
-           " の履歴です。ほかの履歴から戻すには「ZrBunsyoRes --history」で番号を確かめ、「ZrBunsyoRes --undo "
+           "の履歴です。ほかの履歴から戻すには「ZrBunsyoRes --history」で番号を確かめ、「ZrBunsyoRes --undo "
            "番号」を実行してください。";
   }
 
