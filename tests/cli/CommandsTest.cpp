@@ -295,7 +295,7 @@ TEST_F(CommandsTest, AnEntryUndoCannotTakeBackIsNamedAndAnyOtherCanBeChosen) {
   demo::WriteLiveTemplates(suite.data());
   const std::string before = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
   // A stray that once made every undo fail.
-  fs::create_directories(suite.history() / "123456789012345678/Work");
+  fs::create_directories(suite.history() / "999999999999999999/Work");
   demo::WriteBackupArchive(suite.backups() / "new.lzh", {"9.2.0", true, false, "新しい"});
   test::FakeRestoreWindow form;
   form.bkupPath = suite.backups().string() + "/";
