@@ -45,8 +45,10 @@ std::vector<HistoryEntry> ListHistory(const std::filesystem::path& root);
 // Removes the oldest entries beyond the newest kHistoryKept of their kind,
 // quietly: a leftover old entry harms nobody. A restore's or an undo's
 // entries, a recovery's (recovered) and those whose record cannot be read
-// are each kept on their own, so one kind never pushes out another. Each leaves the listing whole, in one rename; what
-// a crash leaves of its files goes at the next start, with the stale pending entries (the journal's DropPendingExcept).
+// are each kept on their own, so one kind never pushes out another. Each
+// leaves the listing whole, in one rename; what a crash leaves of its files
+// goes at the next start, with the stale pending entries (the journal's
+// DropPendingExcept).
 void PruneHistory(const std::filesystem::path& root) noexcept;
 
 // The history as the journal of the data folder's replacements.
