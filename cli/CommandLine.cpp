@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "restore/History.h"
+
 namespace zr::cli {
 namespace {
 
@@ -72,6 +74,12 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
     Command command;
     if (argument == "--undo") {
       command = Command::Undo;
+      // The entry to take back, when the next argument is not an option.
+      if (at + 1 < arguments.size() && !arguments[at + 1].empty() && arguments[at + 1][0] != '-') {
+        const auto folder = restore::EntryFolderFor(arguments[++at]);
+        if (!folder) return Problem("履歴の番号が正しくありません: " + arguments[at]);
+        request.undoEntry = *folder;
+      }
     } else if (argument == "--verify") {
       command = Command::Verify;
     } else if (argument == "--history") {
@@ -116,9 +124,11 @@ std::string UsageText() {
          "    --new             今の形でまだ検査していないバックアップだけを検査し、\n"
          "                      結果をスイートのフォルダの verified.tsv に覚えます。\n"
          "    --notify          NG をデスクトップ通知とスイートのエラーログにも出します。\n"
-         "  --undo [--yes]      直前の復旧を元に戻します（履歴の最新の組を戻します）。\n"
+         "  --undo [N] [--yes]  直前の復旧を元に戻します（履歴の最新の組を戻します）。\n"
+         "                      N を指定すると、その番号の履歴の組を戻します。\n"
          "                      端末では y/N で確認します。--yes で確認を省きます。\n"
          "  --history           復旧の履歴を新しい順に表示します。\n"
+         "                      1 行に 1 件: 番号<TAB>日時<TAB>種類<TAB>バックアップまたは理由\n"
          "  --help              この説明を表示します。\n"
          "  --version           バージョンを表示します。\n"
          "\n"

@@ -12,6 +12,7 @@ enum class Command { Window, Undo, Verify, History, Help, Version, UsageError };
 struct Request {
   Command command = Command::Window;
   bool yes = false;                // --undo without asking
+  std::string undoEntry;           // --undo N: the entry N names (its folder name); empty for the newest
   bool onlyNew = false;            // --verify --new: only archives not checked in their present form
   bool notify = false;             // --verify --notify: each NG also on the desktop and in the error log
   std::vector<std::string> paths;  // --verify's archives and folders

@@ -15,7 +15,7 @@ int RunCommand(const Request& request, Console& console) {
     case Command::History:
       return RunHistory(console);
     case Command::Undo:
-      return RunUndo(request.yes, console);
+      return RunUndo(request.yes, console, request.undoEntry);
     case Command::Help:
       console.out << UsageText();
       return kExitOk;

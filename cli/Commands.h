@@ -8,6 +8,10 @@
 
 #include "cli/CommandLine.h"
 
+namespace zr::restore {
+struct HistoryEntry;
+}
+
 // The commands of the command line. Each returns the program's exit status.
 namespace zr::cli {
 
@@ -34,7 +38,10 @@ struct VerifyOptions {
 
 int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOptions options = {});
 int RunHistory(Console& console);
-int RunUndo(bool yes, Console& console);
+// What made a history entry, as --history shows it: 復旧, 元に戻す or 回収.
+const char* EntryKind(const restore::HistoryEntry& entry);
+// `entry`: the folder name of the entry to take back; empty for the newest.
+int RunUndo(bool yes, Console& console, const std::string& entry = {});
 
 // Runs any request but the window.
 int RunCommand(const Request& request, Console& console);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/replace/Journal.h"
@@ -22,7 +23,7 @@ enum class TemplateState { Present, Absent, Unknown };
 
 struct HistoryEntry {
   std::filesystem::path folder;  // <root>/<sequence>, or <root>/<YYYYMMDD-HHMMSS>[-N] from earlier versions
-  uint64_t sequence = 0;         // 0 for entries of earlier versions, which all count as older
+  uint64_t sequence = 0;         // 1 to 99999999; 0 for entries of earlier versions, which all count as older
   std::string time;              // YYYY-MM-DD HH:MM:SS, local time
   std::string archive;           // the backup restored from, or the entry put back by an undo
   std::string installedVersion;
@@ -41,18 +42,29 @@ std::optional<std::filesystem::path> HistoryRoot();
 // Entries that count, newest first. A missing root is an empty history.
 std::vector<HistoryEntry> ListHistory(const std::filesystem::path& root);
 
-// Removes the oldest entries beyond kHistoryKept, quietly: a leftover old
-// entry harms nobody. Each leaves the listing whole, in one rename; what a
-// crash leaves of its files goes at the next start, with the stale pending
-// entries (the journal's DropPendingExcept).
+// Removes the oldest entries beyond the newest kHistoryKept of their kind,
+// quietly: a leftover old entry harms nobody. A restore's or an undo's
+// entries, a recovery's (recovered) and those whose record cannot be read
+// are each kept on their own, so one kind never pushes out another. Each
+// leaves the listing whole, in one rename; what a crash leaves of its files
+// goes at the next start, with the stale pending entries (the journal's
+// DropPendingExcept).
 void PruneHistory(const std::filesystem::path& root) noexcept;
 
 // The history as the journal of the data folder's replacements.
 std::shared_ptr<replace::Journal> HistoryJournal(const std::filesystem::path& root);
 
+// How a person names an entry, as --history shows it and --undo N takes it:
+// its sequence number without the leading zeros, or an earlier version's
+// folder name.
+std::string EntryLabel(const HistoryEntry& entry);
+// The folder name of the entry `label` names, with or without leading
+// zeros; nothing when it cannot name one.
+std::optional<std::string> EntryFolderFor(std::string_view label);
+
 // An entry recorded ahead of a replacement: complete and on disk, but
-// pending. A replacement committed inside its scope() makes it count;
-// otherwise the destructor removes it again.
+// pending. A replacement committed while a replace::JournalScope carries
+// its token() makes it count; otherwise the destructor removes it again.
 class PendingHistoryEntry {
  public:
   // Hard links where the history and the data folder share a file system,

@@ -26,8 +26,8 @@ using rt::Ops;
 // The largest file a Jet 4 database can be.
 constexpr int64_t kMaxTemplateBytes = int64_t{2} << 30;
 
-rt::RuntimeError Refused(const std::string& why, const fs::path& where) {
-  return rt::RuntimeError(rt::err::PathFileAccess, "この履歴からは戻せません。" + why + "(" + where.string() + ")");
+RefusedEntry Refused(const std::string& why, const fs::path& where) {
+  return RefusedEntry(rt::err::PathFileAccess, "この履歴からは戻せません。" + why + "(" + where.string() + ")");
 }
 
 rt::UniqueFd OpenEntryFolder(int parent, const fs::path& shown, const char* name) {
@@ -42,7 +42,7 @@ rt::UniqueFd OpenEntryFolder(int parent, const fs::path& shown, const char* name
 // What the entry keeps of each template: an open regular file, or nothing
 // for one that did not exist. Anything else refuses the whole undo.
 std::vector<rt::UniqueFd> OpenKept(const HistoryEntry& entry) {
-  if (!entry.problem.empty()) throw Refused(entry.problem, entry.folder);
+  if (const std::string why = WhyNotPutBack(entry); !why.empty()) throw Refused(why, entry.folder);
   const rt::UniqueFd folder = OpenEntryFolder(AT_FDCWD, entry.folder, entry.folder.c_str());
   const rt::UniqueFd work = OpenEntryFolder(folder.get(), entry.folder / "Work", "Work");
   std::vector<rt::UniqueFd> kept;
@@ -50,14 +50,9 @@ std::vector<rt::UniqueFd> OpenKept(const HistoryEntry& entry) {
   for (std::size_t i = 0; i < suite::kTemplateMembers.size(); ++i) {
     const std::string file = suite::TemplatePathParts(suite::kTemplateMembers[i]).back();
     const fs::path shown = entry.folder / "Work" / file;
-    switch (entry.templates[i]) {
-      case TemplateState::Unknown:
-        throw Refused("「" + suite::kTemplateMembers[i] + "」が復旧の前にどうだったか分かりません。", entry.folder);
-      case TemplateState::Absent:
-        kept.emplace_back();
-        continue;
-      case TemplateState::Present:
-        break;
+    if (entry.templates[i] == TemplateState::Absent) {
+      kept.emplace_back();
+      continue;
     }
     rt::UniqueFd fd =
         rt::OwnedFd(Ops().OpenAt(work.get(), file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
@@ -71,12 +66,21 @@ std::vector<rt::UniqueFd> OpenKept(const HistoryEntry& entry) {
     any = true;
   }
   // The restore it records found no templates to keep: there is nothing to go back to.
-  if (!any)
-    throw rt::RuntimeError(rt::err::FileNotFound, "この履歴には戻せる雛形がありません: " + entry.folder.string());
+  if (!any) throw RefusedEntry(rt::err::FileNotFound, "この履歴には戻せる雛形がありません: " + entry.folder.string());
   return kept;
 }
 
 }  // namespace
+
+std::string WhyNotPutBack(const HistoryEntry& entry) {
+  if (!entry.problem.empty()) return entry.problem;
+  for (std::size_t i = 0; i < suite::kTemplateMembers.size(); ++i) {
+    if (i >= entry.templates.size() || entry.templates[i] == TemplateState::Unknown) {
+      return "「" + suite::kTemplateMembers[i] + "」が復旧の前にどうだったか分かりません。";
+    }
+  }
+  return {};
+}
 
 void PutBack(const fs::path& root, const HistoryEntry& entry, const std::string& dataFolder) {
   rt::UniqueFd folder = rt::OwnedFd(Ops().Open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "platform/replace/Journal.h"
 #include "restore/History.h"
 #include "restore/TemplateRestore.h"
 #include "tests/restore/RealSuite.h"
@@ -31,8 +33,18 @@ TEST(CommandLineTest, OneCommandWithItsOwnArguments) {
   const Request undo = ParseCommandLine({"--yes", "--undo"});
   EXPECT_EQ(undo.command, Command::Undo);
   EXPECT_TRUE(undo.yes);
+  EXPECT_EQ(undo.undoEntry, "");
+  const Request chosen = ParseCommandLine({"--undo", "12", "--yes"});
+  EXPECT_EQ(chosen.command, Command::Undo);
+  EXPECT_EQ(chosen.undoEntry, "00000012");
+  EXPECT_TRUE(chosen.yes);
+  EXPECT_EQ(ParseCommandLine({"--undo", "20261208-140211"}).undoEntry, "20261208-140211");
   for (const auto& wrong : std::vector<std::vector<std::string>>{
            {"--undo", "--history"},
+           {"--undo", "0"},
+           {"--undo", "1x"},
+           {"--undo", "123456789"},
+           {"--undo", "1", "2"},
            {"--yes"},
            {"--verfy"},
            {"x.lzh"},
@@ -212,7 +224,7 @@ TEST_F(CommandsTest, HistoryPrintsRecordedValuesEscaped) {
   Request history;
   history.command = Command::History;
   EXPECT_EQ(Run(history), kExitOk);
-  EXPECT_EQ(out.str(), "2026-12-08\\t14:02:11\t復旧\t/m/\\033]0;title\\a\\377.lzh\n");
+  EXPECT_EQ(out.str(), "20261208-140211\t2026-12-08\\t14:02:11\t復旧\t/m/\\033]0;title\\a\\377.lzh\n");
 }
 
 TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
@@ -277,6 +289,51 @@ TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
   EXPECT_EQ(Run(Undo(true)), kExitFailed);
   EXPECT_NE(err.str().find("展開先のフォルダーが正しくありません"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(suite.home() / "temp/data"));
+}
+
+TEST_F(CommandsTest, AnEntryUndoCannotTakeBackIsNamedAndAnyOtherCanBeChosen) {
+  demo::WriteLiveTemplates(suite.data());
+  const std::string before = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
+  // A stray that once made every undo fail.
+  fs::create_directories(suite.history() / "999999999999999999/Work");
+  demo::WriteBackupArchive(suite.backups() / "new.lzh", {"9.2.0", true, false, "新しい"});
+  test::FakeRestoreWindow form;
+  form.bkupPath = suite.backups().string() + "/";
+  ui.Answer(rt::mb::AnswerOk);
+  restore::MSubRestoreSyori(form, "new.lzh");
+  const std::string restored = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
+  ASSERT_NE(restored, before);
+  // Newest: a recovery's old copies, with nothing known of the templates.
+  test::WriteFile(suite.home() / "copies/old", "x");
+  const int fd = open((suite.home() / "copies").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  restore::HistoryJournal(suite.history())->Salvage(fd, {{"old", {}}});
+  close(fd);
+
+  Request history;
+  history.command = Command::History;
+  EXPECT_EQ(Run(history), kExitOk);
+  EXPECT_EQ(out.str().substr(0, 2), "2\t");
+  EXPECT_NE(out.str().find("\t回収\t"), std::string::npos);
+  EXPECT_NE(out.str().find("\n1\t"), std::string::npos) << out.str();
+
+  EXPECT_EQ(Run(Undo(true)), kExitFailed);
+  EXPECT_NE(err.str().find("この履歴からは戻せません。"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("番号 2"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("--undo 番号"), std::string::npos) << err.str();
+  EXPECT_EQ(Run(ParseCommandLine({"--undo", "9", "--yes"})), kExitFailed);
+  EXPECT_NE(err.str().find("番号 9 の履歴はありません"), std::string::npos) << err.str();
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), restored);
+  EXPECT_EQ(Run(ParseCommandLine({"--undo", "1", "--yes"})), kExitOk) << err.str();
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
+
+  // Refused for what it holds, found only once the undo has begun.
+  const fs::path newest = restore::ListHistory(suite.history()).front().folder;
+  fs::remove(newest / "Work/ZrTuBun.wf6");
+  fs::create_symlink(suite.home() / "elsewhere", newest / "Work/ZrTuBun.wf6");
+  EXPECT_EQ(Run(Undo(true)), kExitFailed);
+  EXPECT_NE(err.str().find("実行時エラー 75: この履歴からは戻せません。"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("番号 3"), std::string::npos) << err.str();
+  EXPECT_EQ(test::ReadFile(suite.data() / "Work/ZrTuBun.wf6"), before);
 }
 
 }  // namespace

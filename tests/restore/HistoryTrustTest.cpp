@@ -194,6 +194,85 @@ TEST_F(HistoryTrustTest, ValuesStayOnTheirLine) {
   EXPECT_FALSE(entry.fromUndo);
 }
 
+TEST_F(HistoryTrustTest, NumbersStayInTheirRangeWhateverElseTheHistoryHolds) {
+  Restore("first");
+  const fs::path first = ListHistory(suite.history()).front().folder;
+  // Names no entry of ours has, some holding a whole entry.
+  const std::vector<std::string> strays = {"123456789012345678", "999999999", "1234567",
+                                           "00000000",           "0000001x",  ".pending-999999999999"};
+  for (const std::string& name : strays) fs::copy(first, suite.history() / name, fs::copy_options::recursive);
+  Restore("second");
+  auto entries = ListHistory(suite.history());
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(2u, entries[0].sequence);
+  EXPECT_EQ(1u, entries[1].sequence);
+  suite::RecoverDataFolder();
+  for (const std::string& name : strays) EXPECT_TRUE(fs::exists(suite.history() / name)) << name;
+  fs::remove_all(suite.history() / strays.back());
+
+  // The last number is handed out; after it none is, rather than one that sorts wrongly.
+  fs::copy(first, suite.history() / "99999998", fs::copy_options::recursive);
+  Restore("third");
+  entries = ListHistory(suite.history());
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_EQ(99999999u, entries[0].sequence);
+  EXPECT_EQ((suite.backups() / "third.lzh").string(), entries[0].archive);
+  const std::string live = Pair();
+  try {
+    PendingHistoryEntry::Record(suite.history(), Data(), "/m/a.lzh", "10.0.0", false).Keep();
+    ADD_FAILURE() << "an entry past the top";
+  } catch (const rt::RuntimeError& e) {
+    EXPECT_NE(std::string::npos, e.description().find("上限")) << e.description();
+  }
+  EXPECT_EQ(4u, ListHistory(suite.history()).size());
+  EXPECT_TRUE(live == Pair());
+  EXPECT_TRUE(Ours().empty());
+}
+
+TEST_F(HistoryTrustTest, PruningKeepsEachKindOnItsOwnAndDiscardTakesOnlyAPendingEntry) {
+  // A stray whose record cannot be read, older than everything.
+  fs::create_directories(suite.history() / "00000001/Work");
+  const fs::path copies = suite.home() / "copies";
+  fs::create_directories(copies);
+  const auto journal = HistoryJournal(suite.history());
+  for (int i = 1; i <= 7; ++i) {
+    Restore("r" + std::to_string(i));
+    WriteFile(copies / "old", "copy " + std::to_string(i));
+    const int fd = open(copies.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    journal->Salvage(fd, {{"old", {}}});
+    close(fd);
+  }
+  PruneHistory(suite.history());
+  std::vector<std::string> ordinary;
+  std::vector<fs::path> recovered;
+  int unreadable = 0;
+  for (const HistoryEntry& e : ListHistory(suite.history())) {
+    if (!e.problem.empty()) {
+      ++unreadable;
+    } else if (e.recovered) {
+      recovered.push_back(e.folder);
+    } else {
+      ordinary.push_back(fs::path(e.archive).stem().string());
+    }
+  }
+  EXPECT_EQ((std::vector<std::string>{"r7", "r6", "r5", "r4", "r3"}), ordinary);
+  ASSERT_EQ(kHistoryKept, recovered.size());
+  EXPECT_EQ("copy 7", ReadFile(recovered.front() / "Work/old"));
+  EXPECT_EQ("copy 3", ReadFile(recovered.back() / "Work/old"));
+  EXPECT_EQ(1, unreadable);
+  EXPECT_TRUE(Ours().empty());
+
+  // A record naming an entry that counts cannot take it away; a pending one goes.
+  const auto before = ListHistory(suite.history());
+  journal->Discard(before.front().folder.filename().string());
+  EXPECT_EQ(before.size(), ListHistory(suite.history()).size());
+  auto pending = PendingHistoryEntry::Record(suite.history(), Data(), "/m/a.lzh", "10.0.0", false);
+  ASSERT_TRUE(fs::exists(suite.history() / (".pending-" + pending.token())));
+  journal->Discard(pending.token());
+  EXPECT_FALSE(fs::exists(suite.history() / (".pending-" + pending.token())));
+  EXPECT_EQ(before.size(), ListHistory(suite.history()).size());
+}
+
 // Also where the data folder is on a file system that shows every file as
 // anybody's and writable by all, numbers files anew at every mount and has
 // no hard links (FAT, exFAT, NTFS through FUSE, shares).
