@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/replace/LinkOrCopy.h"
+#include "platform/replace/LinkedFolder.h"
 #include "platform/runtime/FileOps.h"
 #include "restore/History.h"
 #include "restore/HistoryFolder.h"
@@ -173,17 +174,21 @@ class FolderHistory : public replace::Journal {
 };
 
 // The folder of the template `member` in the data folder open at `data`;
-// fd is -1 when one above it is missing.
+// fd is -1 when one above it is missing. A linked one is refused by name.
 struct TemplateFolder {
   rt::UniqueFd owned;
   int fd = -1;
 };
 
-TemplateFolder FolderOf(int data, const std::string& member) {
+TemplateFolder FolderOf(int data, const std::string& dataFolder, const std::string& member) {
   const auto parts = suite::TemplatePathParts(member);
   TemplateFolder folder{rt::UniqueFd(), data};
+  fs::path shown = dataFolder;
   for (std::size_t i = 0; i + 1 < parts.size() && folder.fd >= 0; ++i) {
-    folder.owned = OpenFolderAt(folder.fd, parts[i]);
+    shown /= parts[i];
+    rt::UniqueFd next = OpenFolderAt(folder.fd, parts[i]);
+    if (!next.valid()) replace::RefuseLinkedFolder(folder.fd, parts[i], shown.string());
+    folder.owned = std::move(next);
     folder.fd = folder.owned.get();
   }
   return folder;
@@ -193,7 +198,7 @@ TemplateFolder FolderOf(int data, const std::string& member) {
 TemplateState KeepTemplate(int data, const std::string& dataFolder, const std::string& member, const NewEntry& entry,
                            const fs::path& root) {
   const std::string file = suite::TemplatePathParts(member).back();
-  const TemplateFolder parent = FolderOf(data, member);
+  const TemplateFolder parent = FolderOf(data, dataFolder, member);
   struct stat st {};
   if (parent.fd < 0 || Ops().FstatAt(parent.fd, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT) throw HistoryError(errno, fs::path(dataFolder) / member);

@@ -341,7 +341,7 @@ void Replacement::PutInPlace() {
   if (flushError != 0 && journaled) {
     // The renames may not be on disk: the record and the backups stay for
     // the next recovery, which finishes the change or, where the renames
-    // were lost, undoes it together with its journal entry.
+    // were lost, undoes it (an entry that already counts stays).
     keepForRecovery_ = true;
     throw unflushed(flushError, flushWhere);
   }
