@@ -12,8 +12,9 @@ namespace zr::replace {
 void RefuseLinkedFolder(int parentFd, const std::string& name, const std::string& shown) {
   struct stat st {};
   if (rt::Ops().FstatAt(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) return;
-  throw rt::RuntimeError(rt::err::PathFileAccess,
-                         "「" + shown + "」はシンボリックリンクです。リンク先には書き込まないため、処理を中止しました。");
+  throw rt::RuntimeError(
+      rt::err::PathFileAccess,
+      "「" + shown + "」はシンボリックリンクです。リンク先には書き込まないため、処理を中止しました。");
 }
 
 }  // namespace zr::replace
