@@ -110,14 +110,14 @@ TEST_F(ExecuteTest, TheFullRoadReplacesBothTemplatesAndLeavesNoCopy) {
   ui.Answer(mb::AnswerOk);
   PressExecute();
 
-  ASSERT_EQ(ui.boxes().size(), 2u);
+  ASSERT_EQ(ui.boxes().size(), 2u) << ui.Seen();
   EXPECT_EQ(ui.boxes()[0].text, kConfirmation);
   EXPECT_EQ(ui.boxes()[0].style, mb::OkCancel | mb::Exclamation);
   EXPECT_EQ(ui.boxes()[0].title, kTitle);
-  EXPECT_EQ(ui.boxes()[1].text, kCompleted);
+  EXPECT_EQ(ui.boxes()[1].text, kCompleted) << ui.Seen();
   EXPECT_EQ(ui.boxes()[1].style, mb::OkOnly | mb::Information);
 
-  EXPECT_EQ(test::ReadFile(Bunsyo()), demo::TemplateDatabase("BUNSYO", "復元"));
+  EXPECT_EQ(test::ReadFile(Bunsyo()), demo::TemplateDatabase("BUNSYO", "復元")) << ui.Seen();
   EXPECT_EQ(test::ReadFile(TuBun()), demo::TemplateDatabase("TUBUN", "復元"));
   EXPECT_TRUE(fs::is_empty(Home() / "temp"));
   EXPECT_EQ(window->MStrBkupPath, Backups().string() + "/");
