@@ -80,6 +80,10 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
         if (!folder) return Problem("履歴の番号が正しくありません: " + arguments[at]);
         request.undoEntry = *folder;
       }
+    } else if (argument == "--restore") {
+      command = Command::Restore;
+      if (at + 1 >= arguments.size()) return Problem("--restore にはバックアップファイルを指定します。");
+      request.archive = arguments[++at];
     } else if (argument == "--verify") {
       command = Command::Verify;
     } else if (argument == "--history") {
@@ -103,7 +107,9 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
   if (!qtOption.empty() && request.command != Command::Window) {
     return Problem("Qt のオプションはウィンドウを開くときだけ指定できます: " + qtOption);
   }
-  if (request.yes && request.command != Command::Undo) return Problem("--yes は --undo と一緒に指定します。");
+  if (request.yes && request.command != Command::Undo && request.command != Command::Restore) {
+    return Problem("--yes は --undo か --restore と一緒に指定します。");
+  }
   if ((request.onlyNew || request.notify) && request.command != Command::Verify) {
     return Problem("--new と --notify は --verify と一緒に指定します。");
   }
@@ -127,6 +133,9 @@ std::string UsageText() {
          "  --undo [N] [--yes]  直前の復旧を元に戻します（履歴の最新の組を戻します）。\n"
          "                      N を指定すると、その番号の履歴の組を戻します。\n"
          "                      端末では y/N で確認します。--yes で確認を省きます。\n"
+         "  --restore ファイル [--yes]\n"
+         "                      バックアップファイルから雛形（文書選択編集）を復旧します。\n"
+         "                      ウィンドウと同じ検査をし、端末では y/N で確認します。\n"
          "  --history           復旧の履歴を新しい順に表示します。\n"
          "                      1 行に 1 件: 番号<TAB>日時<TAB>種類<TAB>バックアップまたは理由\n"
          "  --help              この説明を表示します。\n"

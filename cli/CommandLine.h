@@ -7,11 +7,12 @@
 // opens the restore window, as it always has.
 namespace zr::cli {
 
-enum class Command { Window, Undo, Verify, History, Help, Version, UsageError };
+enum class Command { Window, Undo, Restore, Verify, History, Help, Version, UsageError };
 
 struct Request {
   Command command = Command::Window;
-  bool yes = false;                // --undo without asking
+  bool yes = false;                // --undo or --restore without asking
+  std::string archive;             // --restore's archive
   std::string undoEntry;           // --undo N: the entry N names (its folder name); empty for the newest
   bool onlyNew = false;            // --verify --new: only archives not checked in their present form
   bool notify = false;             // --verify --notify: each NG also on the desktop and in the error log

@@ -31,6 +31,16 @@ struct Console {
 // reversibly, message texts with their backslashes kept.
 std::string Shown(std::string_view text, bool fileName = true);
 
+// Runs `command` once the start rules the window obeys have let the tool
+// start (one instance, no other suite program running); otherwise says the
+// tool cannot do `what` ("…ため、{what}。") and fails. A run-time error of
+// the start is one line on stderr.
+int RunStarted(Console& console, const char* what, const std::function<int()>& command);
+
+// Asks `question` about `what`: y/N on a terminal; with `yes` nobody is
+// asked; with neither, it is refused, naming the way round (`withoutAsking`).
+bool Asked(Console& console, bool yes, const std::string& what, const std::string& question, const char* withoutAsking);
+
 struct VerifyOptions {
   bool onlyNew = false;
   bool notify = false;
@@ -42,6 +52,9 @@ int RunHistory(Console& console);
 const char* EntryKind(const restore::HistoryEntry& entry);
 // `entry`: the folder name of the entry to take back; empty for the newest.
 int RunUndo(bool yes, Console& console, const std::string& entry = {});
+
+// Restores the templates from `archive` through the window's checks.
+int RunRestore(const std::string& archive, bool yes, Console& console);
 
 // Runs any request but the window.
 int RunCommand(const Request& request, Console& console);

@@ -18,41 +18,30 @@
 namespace zr::cli {
 namespace {
 
-// The undo itself, run by the start sequence in place of the window, so it
-// obeys the same rules: one instance, no other suite program running.
-class UndoRun : public startup::RestoreWindowProvider {
+// The undo itself, once the start rules have let it run.
+class UndoRun {
  public:
   UndoRun(bool yes, Console& console, std::string entry) : yes_(yes), console_(console), entry_(std::move(entry)) {}
 
-  void ShowModeless() override {
-    started = true;
+  int Status() {
     try {
-      status = Run();
+      return Run();
     } catch (const rt::RuntimeError& e) {
       Tell("実行時エラー " + std::to_string(e.number()) + ": " + Shown(e.description(), false), rt::mb::Critical);
-      status = kExitFailed;
+      return kExitFailed;
     }
   }
-
-  bool started = false;
-  int status = kExitFailed;
 
  private:
   // On a terminal the answer is y or n; without one, a message box.
   bool Confirmed(const std::string& what, const std::string& question) {
-    if (yes_) return true;
-    if (console_.terminal) {
-      console_.out << what << "\n" << question << " [y/N] " << std::flush;
-      std::string answer;
-      std::getline(console_.in, answer);
-      return answer == "y" || answer == "Y" || answer == "yes";
+    if (yes_ || console_.terminal || !console_.display) {
+      return Asked(console_, yes_, what, question, "確認なしで戻すには --yes を指定してください。");
     }
-    if (console_.display) {
+    {
       return rt::MsgBox(what + "\r\n" + question, rt::mb::OkCancel | rt::mb::Exclamation, suite::kSuiteName) ==
              rt::mb::AnswerOk;
     }
-    console_.err << "ZrBunsyoRes: 確認できないため中止しました。確認なしで戻すには --yes を指定してください。\n";
-    return false;
   }
 
   // The outcome on the terminal; without one, also in a box, unless the
@@ -96,7 +85,8 @@ class UndoRun : public startup::RestoreWindowProvider {
     std::string installed;
     services->ReadSetting(section, key, installed);
     if (installed != restore::kRequiredSuiteVersion) {
-      Tell("「あおば!ナビ」のバージョンが10.0.0の場合のみ元に戻せます。", rt::mb::Exclamation);
+      Tell(std::string("「あおば!ナビ」のバージョンが") + restore::kRequiredSuiteVersion + "の場合のみ元に戻せます。",
+           rt::mb::Exclamation);
       return kExitFailed;
     }
     const auto root = restore::HistoryRoot();
@@ -137,18 +127,7 @@ class UndoRun : public startup::RestoreWindowProvider {
 }  // namespace
 
 int RunUndo(bool yes, Console& console, const std::string& entry) {
-  UndoRun run(yes, console, entry);
-  try {
-    startup::Main(run);
-  } catch (const rt::RuntimeError& e) {
-    console.err << "ZrBunsyoRes: 実行時エラー " << e.number() << ": " << Shown(e.description(), false) << "\n";
-    return kExitFailed;
-  }
-  if (!run.started) {
-    console.err << "ZrBunsyoRes: ほかのあおば！ナビのプログラムが実行中のため、元に戻せません。\n";
-    return kExitFailed;
-  }
-  return run.status;
+  return RunStarted(console, "元に戻せません", [&] { return UndoRun(yes, console, entry).Status(); });
 }
 
 }  // namespace zr::cli

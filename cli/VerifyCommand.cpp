@@ -20,13 +20,11 @@
 #include "restore/VersionCheck.h"
 #include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
+#include "suite/BackupLocation.h"
 #include "suite/Components.h"
 
 namespace zr::cli {
 namespace {
-
-constexpr const char* kBackupFolder = "ZrDataBK";
-constexpr const char* kArchivePattern = "*.lzh";
 
 std::string WithSeparator(std::string folder) {
   if (!rt::EndsWith(folder, startup::kSep)) folder += startup::kSep;
@@ -37,9 +35,10 @@ std::string WithSeparator(std::string folder) {
 // backup folder when it has one, else its own.
 std::vector<std::string> ArchivesIn(const std::string& folder) {
   std::string listed = WithSeparator(folder);
-  if (rt::FolderExists(listed + kBackupFolder + startup::kSep)) listed += std::string(kBackupFolder) + startup::kSep;
+  if (rt::FolderExists(listed + suite::kBackupFolder + startup::kSep))
+    listed += std::string(suite::kBackupFolder) + startup::kSep;
   std::vector<std::string> archives;
-  for (const std::string& name : rt::ListFiles(listed, kArchivePattern)) archives.push_back(listed + name);
+  for (const std::string& name : rt::ListFiles(listed, suite::kArchivePattern)) archives.push_back(listed + name);
   return archives;
 }
 
@@ -54,9 +53,7 @@ std::string ScratchFolder() {
     auto services = suite::CreateSuiteServices();
     std::string file;
     services->ReadIniValue("COM", "TEMP_PATH", file, temp);
-    std::string section = "Common";
-    std::string key = "DataPath";
-    services->ReadSetting(section, key, data);
+    data = restore::DataFolderSetting(*services);
   } catch (const rt::RuntimeError&) {
     temp.clear();
   }

@@ -78,12 +78,12 @@ std::optional<std::string> ReadVersion(const std::string& archivePath, const std
     lzh::ExtractedFiles copy = lzh::ExtractMembersForReading(archivePath, folder->fd(), folder->path(),
                                                              lzh::Mode::BareName, {kCommonDatabaseMember});
     if (copy.missing != 0 || copy.files.empty()) {
-      reason = "バックアップデータのバージョンが不明です。";
+      reason = RefusalText(Refusal::UnknownDataVersion);
       return std::nullopt;
     }
-    return ReadDataVersion(copy.files.front().get(), folder->path() + "ZrXXComn.wf6");
+    return ReadDataVersion(copy.files.front().get(), folder->path() + kCommonDatabaseName);
   } catch (const rt::RuntimeError& e) {
-    reason = e.number() == rt::err::InvalidUseOfNull ? "バックアップデータのバージョンが不明です。"
+    reason = e.number() == rt::err::InvalidUseOfNull ? RefusalText(Refusal::UnknownDataVersion)
                                                      : "共通データベースを読めません: " + e.description();
   }
   return std::nullopt;
@@ -105,15 +105,16 @@ BackupVerdict CheckBackup(const std::string& archivePath, const std::string& scr
   const std::vector<lzh::MemberCheck>& members = archive.members;
 
   const lzh::MemberCheck* common = Find(members, kCommonDatabaseMember);
-  if (common == nullptr) return Refused("バックアップデータのバージョンが不明です。");
+  if (common == nullptr) return Refused(RefusalText(Refusal::UnknownDataVersion));
   if (auto problem = Problem(*common)) return Refused(*problem + "。");
 
   std::string reason;
   const auto version = ReadVersion(archivePath, scratchFolder, reason);
   if (!version) return Refused(reason);
-  if (version->empty()) return Refused("バックアップデータのバージョンが不明です。");
+  if (version->empty()) return Refused(RefusalText(Refusal::UnknownDataVersion));
   if (!IsAcceptedDataVersion(*version)) {
-    return Refused("データのバージョン" + *version + "は復旧の対象外です（9.0.0、9.1.0、9.2.0が対象）。", *version);
+    return Refused("データのバージョン" + *version + "は復旧の対象外です（" + AcceptedDataVersionsText() + "が対象）。",
+                   *version);
   }
 
   std::vector<const lzh::MemberCheck*> used{common};

@@ -2,9 +2,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "restore/RestoreWindow.h"
+#include "restore/Outcome.h"
 #include "suite/SuiteServices.h"
 #include "suite/Templates.h"
 
@@ -16,12 +15,12 @@ using suite::kTemplateMembers;
 inline constexpr int16_t kKeepFoldersMode = 0;
 
 // Replaces the two template databases in the suite's data folder with the
-// archive's copies, with the window disabled and the wait notice shown.
-// The suite's data folder ("Common" / "DataPath") with its closing
-// separator; an empty setting is error 76, a relative one error 5, wherever
-// the folder is used.
-std::string ReadDataFolder(suite::SuiteServices& services);
-
-void MSubRestoreSyori(RestoreWindow& form, std::string archiveName);
+// copies in the archive at `archivePath` (empty: nothing is extracted), once
+// the wait notice is up; the data folder is read from `services` then. The
+// pair it replaces is kept in the history first, and a restore that does not
+// happen takes that entry with it. Meant to follow a passed
+// CheckBackupVersion of the same archive.
+Outcome RestoreTemplates(suite::SuiteServices& services, const std::string& archivePath, RestoreFeedback& feedback,
+                         int32_t owner = 0);
 
 }  // namespace zr::restore

@@ -1,16 +1,29 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "restore/RestoreWindow.h"
+#include "restore/Outcome.h"
+#include "suite/SuiteServices.h"
 
+// The gate in front of every restore, and the one place that knows the
+// versions it lets through.
 namespace zr::restore {
 
 inline constexpr const char* kRequiredSuiteVersion = "10.0.0";
 inline constexpr const char* kCommonDatabaseMember = "Data\\ZrXXComn.wf6";
+inline constexpr const char* kCommonDatabaseName = "ZrXXComn.wf6";
 
-// True for the data versions this tool restores from: 9.0.0, 9.1.0, 9.2.0.
+// True for the data versions this tool restores from.
 bool IsAcceptedDataVersion(const std::string& version);
+// Those versions for a message: "9.0.0、9.1.0、9.2.0".
+std::string AcceptedDataVersionsText();
+
+// The suite's data folder setting ("Common" / "DataPath") as the suite holds it.
+std::string DataFolderSetting(suite::SuiteServices& services);
+// The data folder to write into, with its closing separator; an empty
+// setting is error 76, a relative one error 5.
+std::string ReadDataFolder(suite::SuiteServices& services);
 
 // The suite's temporary folder setting as the checks use it, ending in "/":
 // error 76 when it is empty, relative, or inside (or the same as) the data
@@ -22,9 +35,13 @@ std::string CheckedTemporaryFolder(std::string folder, const std::string& dataFo
 // the copy exclusively and read-only.
 std::string ReadDataVersion(int copyFd, const std::string& shown);
 
-// The gate in front of every restore: true only when the installed suite is
-// 10.0.0 and the archive's common database records an accepted data
-// version. Every refusal is explained to the user; errors go to the trap.
-bool MBlnZrVerChk(RestoreWindow& form, std::string archiveName);
+// Checks the installed suite and the data version of the backup at
+// `archivePath` (empty: no archive was chosen, a backup of unknown version).
+// The common database is read from a private folder under the temporary
+// folder setting `temporaryFolder`; `owner` owns the suite's extraction.
+// While the version is read, the suite may decode the templates ahead;
+// every refusal and failure drops them before it returns.
+Outcome CheckBackupVersion(suite::SuiteServices& services, const std::string& archivePath,
+                           const std::string& temporaryFolder, int32_t owner = 0);
 
 }  // namespace zr::restore

@@ -62,8 +62,9 @@ int16_t PIntErrTrap(std::string& errorNumber, std::string& description, std::str
   }
 }
 
-void TrapCurrentError(const char* procedureName) {
-  const rt::RuntimeError error = rt::CurrentError();
+void TrapCurrentError(const char* procedureName) { TrapError(rt::CurrentError(), procedureName); }
+
+void TrapError(const rt::RuntimeError& error, const char* procedureName) {
   std::string number = rt::DecimalText(error.number());
   std::string description = error.description();
   std::string name = procedureName;

@@ -8,21 +8,21 @@ namespace zr::startup {
 
 std::string GStrTempPath;
 
-void Main(RestoreWindowProvider& window) {
+std::unique_ptr<suite::SuiteServices> MayStart() {
   auto services = suite::CreateSuiteServices();
 
   std::string programId = kProgramId;
   suite::SuiteBool startFlag = suite::kFalse;
   services->RegisterProgram(programId, startFlag);
   services->IsStartAllowed(startFlag);
-  if (startFlag == suite::kFalse) return;
+  if (startFlag == suite::kFalse) return nullptr;
 
   int32_t gateAnswer = 0;
   {
     auto gate = suite::CreateStartGate();
     gate->Check(gateAnswer);
   }
-  if (gateAnswer == 1) return;
+  if (gateAnswer == 1) return nullptr;
 
   {
     auto settings = suite::CreateSuiteServices();
@@ -31,8 +31,12 @@ void Main(RestoreWindowProvider& window) {
     settings->ReadIniValue("COM", "TEMP_PATH", settingsFile, tempPath);
     GStrTempPath = tempPath;
   }
+  return services;
+}
 
-  window.ShowModeless();
+void Main(RestoreWindowProvider& window) {
+  // The instance the tool registered through is held across the window's load.
+  if (const auto registered = MayStart()) window.ShowModeless();
 }
 
 bool PBlnPathChk(std::string location) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "suite/SuiteServices.h"
 
 namespace zr::startup {
 
@@ -19,7 +22,15 @@ class RestoreWindowProvider {
   virtual void ShowModeless() = 0;
 };
 
-// The program's entry. Has no error handling of its own: a run-time error
+// The start rules every way into a restore obeys, the window's and the
+// command line's: announces the tool to the suite, asks the suite and its
+// start gate (one instance, no other suite program running) and reads the
+// temporary folder into GStrTempPath. Returns the services instance the tool
+// registered through, for the caller to hold while it runs; null, having done
+// nothing more, when the tool may not run. Errors are left to the caller.
+std::unique_ptr<suite::SuiteServices> MayStart();
+
+// The program's entry: the start rules, then the window. Has no error handling of its own: a run-time error
 // leaves it for the caller, which ends the program.
 void Main(RestoreWindowProvider& window);
 

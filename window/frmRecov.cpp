@@ -19,21 +19,19 @@
 #include "platform/ui/DisplayPanel.h"
 #include "platform/ui/FileListBox.h"
 #include "platform/ui/JapaneseUi.h"
-#include "restore/TemplateRestore.h"
-#include "restore/VersionCheck.h"
 #include "startup/ComErr.h"
 #include "startup/PathSeparator.h"
 #include "startup/modZrBunsyoRes.h"
+#include "suite/BackupLocation.h"
 #include "suite/Components.h"
 #include "suite/SuiteName.h"
+#include "window/Presenters.h"
 #include "window/UnhandledError.h"
 
 namespace zr::window {
 namespace {
 
 constexpr const char* kToolName = "\u3000雛形（文書選択編集）ファイル復旧ツール";
-constexpr const char* kBackupFolder = "ZrDataBK";
-constexpr const char* kArchivePattern = "*.lzh";
 constexpr const char* kDeviceMessage =
     "デバイスが準備されていないか、またはネットワーク接続が不正です。\r\n"
     "バックアップ場所がＭＯ・ＣＤ－Ｒ等の場合は装置にセットしてください。";
@@ -46,7 +44,7 @@ constexpr const char* kConfirmation =
 void Warn(const char* text) { rt::MsgBox(text, rt::mb::OkOnly | rt::mb::Exclamation, suite::kSuiteName); }
 
 // The restore engine's view of the window.
-class FormPort : public restore::RestoreWindow {
+class FormPort : public RestoreWindow {
  public:
   explicit FormPort(frmRecov& form) : form_(form) {}
   int32_t hWnd() const override { return form_.hWnd(); }
@@ -222,7 +220,7 @@ void frmRecov::Form_Load() {
   std::string location;
   try {
     SetCaption(std::string(suite::kSuiteName) + kToolName);
-    filBack_->SetPattern(kArchivePattern);
+    filBack_->SetPattern(suite::kArchivePattern);
     services = suite::CreateSuiteServices();
     std::string iniFile = "ZrX.ini";
     services->ReadIniValue("BKUP", "BKUP_PATH", iniFile, location);
@@ -235,7 +233,7 @@ void frmRecov::Form_Load() {
   // The stored location is used as written and its backup folder is not
   // looked for first; when it cannot be listed the list keeps its folder.
   try {
-    if (!location.empty()) filBack_->SetPath(location + kBackupFolder + startup::kSep);
+    if (!location.empty()) filBack_->SetPath(location + suite::kBackupFolder + startup::kSep);
   } catch (...) {
   }
 }
@@ -261,7 +259,7 @@ void frmRecov::cmdSearch_Click() {
   try {
     const std::string location = rt::Trim(sspPath_->Caption());
     filBack_->SetPath(location);
-    const std::string backupFolder = location + kBackupFolder + startup::kSep;
+    const std::string backupFolder = location + suite::kBackupFolder + startup::kSep;
     if (rt::FolderExists(backupFolder)) filBack_->SetPath(backupFolder);
   } catch (...) {
     rt::MsgBox(kDeviceMessage, rt::mb::OkOnly | rt::mb::Exclamation, suite::kSuiteName);
@@ -304,8 +302,8 @@ void frmRecov::cmdOK_Click() {
       return;
 
     FormPort port(*this);
-    if (!restore::MBlnZrVerChk(port, archiveName)) return;
-    restore::MSubRestoreSyori(port, archiveName);
+    if (!MBlnZrVerChk(port, archiveName)) return;
+    MSubRestoreSyori(port, archiveName);
   } catch (...) {
     startup::TrapCurrentError("cmdOK_Click");
   }

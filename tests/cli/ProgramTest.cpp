@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,49 @@ TEST(ProgramTest, VerifyShowsProgressOnlyOnATerminal) {
   EXPECT_NE(shown.err.find("\r\x1b[K検査中 0/1 a.lzh "), std::string::npos) << shown.err;
   EXPECT_NE(shown.err.find(" MB/s"), std::string::npos);
   EXPECT_EQ(shown.err.substr(shown.err.size() - 4), "\r\x1b[K") << "the line is cleared at the end";
+}
+
+// --restore as an administrator runs it: the window's start rules and checks,
+// and a restore that --undo takes back.
+TEST(ProgramTest, RestoreFromTheCommandLineKeepsTheWindowsRulesAndUndoTakesItBack) {
+  test::RealSuite suite;
+  const fs::path scratch = suite.home() / "out";
+  const fs::path tuBun = suite.data() / "Work/ZrTuBun.wf6";
+  demo::WriteLiveTemplates(suite.data());
+  const std::string live = test::ReadFile(tuBun);
+  const std::string good = (suite.backups() / "good.lzh").string();
+  const std::string v930 = (suite.backups() / "v930.lzh").string();
+  demo::WriteBackupArchive(good, {"9.2.0", true, false, "復元後"});
+  demo::WriteBackupArchive(v930, {"9.3.0"});
+
+  const Outcome refused = RunBuilt({"--restore", v930, "--yes"}, scratch);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "ZrBunsyoRes: 「" + v930 +
+                             "」から復旧しませんでした。バックアップのバージョンは9.0.0、9.1.0、9.2.0が対象です。\n");
+  const Outcome unasked = RunBuilt({"--restore", good}, scratch);
+  EXPECT_EQ(unasked.status, 1);
+  EXPECT_NE(unasked.err.find("確認なしで復旧するには --yes を指定してください。"), std::string::npos) << unasked.err;
+  {
+    // Another instance of the tool holds its run lock, as flock(1) would.
+    fs::create_directories(suite.home() / "run");
+    const int lock = open((suite.home() / "run/TOOL(BackUp).lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    const Outcome busy = RunBuilt({"--restore", good, "--yes"}, scratch);
+    close(lock);
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_NE(busy.err.find("ほかのあおば！ナビのプログラムが実行中のため、復旧できません。"), std::string::npos)
+        << busy.err;
+  }
+  EXPECT_EQ(test::ReadFile(tuBun), live);
+  EXPECT_FALSE(fs::exists(suite.history()) && !fs::is_empty(suite.history()));
+
+  const Outcome done = RunBuilt({"--restore", good, "--yes"}, scratch);
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(done.out, "雛形（文書選択編集）を「" + good + "」から復旧しました。\n");
+  EXPECT_EQ(test::ReadFile(tuBun), demo::TemplateDatabase("TUBUN", "復元後"));
+  const Outcome undo = RunBuilt({"--undo", "--yes"}, scratch);
+  EXPECT_EQ(undo.status, 0) << undo.err;
+  EXPECT_EQ(test::ReadFile(tuBun), live);
 }
 
 }  // namespace

@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "restore/RestoreWindow.h"
 #include "tests/support/FakeSuite.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TempDir.h"
+#include "window/Presenters.h"
 
 namespace zr::test {
 
 // A stand-in for the restore window that records its enabled state.
-class FakeRestoreWindow : public restore::RestoreWindow {
+class FakeRestoreWindow : public window::RestoreWindow {
  public:
   int32_t hWnd() const override { return 0x1234; }
   void SetEnabled(bool enabled) override {
@@ -32,3 +32,10 @@ inline constexpr const char* kRestoreTitle = "あおば！ナビ";
 inline constexpr const char* kTail = "\r\nデータは復旧しませんでした。\r\n";
 
 }  // namespace zr::test
+
+// The window's presenters of the check and the restore, which these tests
+// drive with the stand-in above.
+namespace zr::restore {
+using window::MBlnZrVerChk;
+using window::MSubRestoreSyori;
+}  // namespace zr::restore

@@ -158,3 +158,42 @@ TEST_F(TemplateRestoreTest, ALinkedWorkFolderIsNamedAndNothingIsWrittenThroughIt
 
 }  // namespace
 }  // namespace zr::restore
+
+namespace zr::restore {
+namespace {
+
+// The core alone: what came of a check and a restore, with nobody to show it to.
+TEST_F(TemplateRestoreTest, CoreReturnsWhatHappenedWithoutAWindow) {
+  auto services = suite::CreateSuiteServices();
+  const std::string temp = suite.temp().string() + "/";
+  const auto backup = [&](const std::string& name, demo::BackupContent content) {
+    demo::WriteBackupArchive(suite.backups() / name, content);
+    return (suite.backups() / name).string();
+  };
+  const Outcome refused = CheckBackupVersion(*services, backup("v930.lzh", {"9.3.0"}), temp);
+  EXPECT_EQ(refused.kind, Outcome::Kind::Refused);
+  EXPECT_EQ(refused.refusal, Refusal::DataVersion);
+  EXPECT_EQ(refused.dataVersion, "9.3.0");
+  EXPECT_EQ(CheckBackupVersion(*services, backup("nocomn.lzh", {"", false}), temp).refusal,
+            Refusal::UnknownDataVersion);
+
+  NoFeedback nobody;
+  const std::string damaged = backup("damaged.lzh", {"9.2.0", true, true});
+  ASSERT_TRUE(CheckBackupVersion(*services, damaged, temp).done());
+  const Outcome failed = RestoreTemplates(*services, damaged, nobody);
+  EXPECT_EQ(failed.kind, Outcome::Kind::Failed);
+  EXPECT_NE(failed.error.description().find("ZrTuBun.wf6"), std::string::npos) << failed.error.description();
+  ExpectLiveFilesUntouched();
+
+  const std::string good = backup("good.lzh", {"9.2.0", true, false, "復元後"});
+  const Outcome checked = CheckBackupVersion(*services, good, temp);
+  EXPECT_TRUE(checked.done());
+  EXPECT_EQ(checked.dataVersion, "9.2.0");
+  EXPECT_TRUE(RestoreTemplates(*services, good, nobody).done());
+  EXPECT_EQ(test::ReadFile(TuBun()), demo::TemplateDatabase("TUBUN", "復元後"));
+  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_EQ(ui.pointerCodes(), std::vector<int>{});
+}
+
+}  // namespace
+}  // namespace zr::restore

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-namespace zr::restore {
+namespace zr::window {
 
-// What the version check and the template restore need of the restore window.
+// What the presenters of the check and the restore need of the restore window.
 class RestoreWindow {
  public:
   virtual ~RestoreWindow() = default;
@@ -16,4 +16,4 @@ class RestoreWindow {
   virtual std::string BkupPath() const = 0;
 };
 
-}  // namespace zr::restore
+}  // namespace zr::window
