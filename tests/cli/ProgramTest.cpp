@@ -151,14 +151,15 @@ TEST(ProgramTest, RestoreFromTheCommandLineKeepsTheWindowsRulesAndUndoTakesItBac
   const Outcome unasked = RunBuilt({"--restore", good}, scratch);
   EXPECT_EQ(unasked.status, 1);
   EXPECT_NE(unasked.err.find("確認なしで復旧するには --yes を指定してください。"), std::string::npos) << unasked.err;
-  {
-    // Another instance of the tool holds its run lock, as flock(1) would.
+  // Another instance of the tool, or a suite module, holds its run lock, as flock(1) would.
+  for (const char* program : {"TOOL(BackUp)", "ZrKaigo"}) {
     fs::create_directories(suite.home() / "run");
-    const int lock = open((suite.home() / "run/TOOL(BackUp).lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const fs::path lockFile = suite.home() / "run" / (std::string(program) + ".lock");
+    const int lock = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
     const Outcome busy = RunBuilt({"--restore", good, "--yes"}, scratch);
     close(lock);
-    EXPECT_EQ(busy.status, 1);
+    EXPECT_EQ(busy.status, 1) << program;
     EXPECT_NE(busy.err.find("ほかのあおば！ナビのプログラムが実行中のため、復旧できません。"), std::string::npos)
         << busy.err;
   }
