@@ -6,7 +6,7 @@
 #include "platform/runtime/RuntimeError.h"
 #include "suite/Templates.h"
 #include "suite/local/ErrorLog.h"
-#include "suite/local/IniFile.h"
+#include "suite/local/LocalSuiteServices.h"
 #include "suite/local/SuiteHome.h"
 
 namespace zr::suite {
@@ -23,8 +23,8 @@ void Note(const std::string& text) {
 
 void RecoverDataFolder() noexcept {
   try {
-    const std::string dataFolder = ReadIniFileValue(SuiteHome() / "suite.ini", "Common", "DataPath");
-    if (dataFolder.empty() || dataFolder.front() != '/') return;
+    const std::string dataFolder = LocalDataFolder();
+    if (dataFolder.empty()) return;
     const std::shared_ptr<replace::Journal> journal = replace::InstalledJournal();
     replace::RecoveryScope scope;
     scope.targets = TemplateTargets();

@@ -132,12 +132,18 @@ void LocalSuiteServices::ExtractArchiveToRead(int32_t /*ownerWindow*/, std::stri
   files = std::move(extracted.files);
 }
 
+std::string LocalDataFolder() {
+  std::string dataFolder = Setting("Common", "DataPath");
+  if (dataFolder.empty() || dataFolder.front() != '/') return {};
+  if (dataFolder.back() != '/') dataFolder += '/';
+  return dataFolder;
+}
+
 void BeginLocalExtractionAhead(const std::string& archivePath, int16_t mode, const std::vector<std::string>& members) {
   if (mode != 0 && mode != 1) return;
   // The same folder the restore derives from the setting, or no match later.
-  std::string dataFolder = Setting("Common", "DataPath");
-  if (dataFolder.empty() || dataFolder.front() != '/') return;
-  if (dataFolder.back() != '/') dataFolder += '/';
+  const std::string dataFolder = LocalDataFolder();
+  if (dataFolder.empty()) return;
   lzh::ExtractOptions options;
   options.ownerOnly = IsTemporaryFolder(dataFolder);
   lzh::ReadAheadMembers(archivePath, dataFolder, static_cast<lzh::Mode>(mode), members, options);

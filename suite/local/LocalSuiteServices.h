@@ -42,6 +42,11 @@ class LocalSuiteServices : public SuiteServices {
   std::optional<std::filesystem::path> registeredLock_;
 };
 
+// The data folder setting ("Common" / "DataPath") as the local suite keeps
+// it, with its closing "/"; empty when it is not set or not absolute (the
+// restore refuses both).
+std::string LocalDataFolder();
+
 // The extraction ahead of a restore on this platform: into the data folder
 // ("Common" / "DataPath"), as ExtractArchive will ask for it.
 void BeginLocalExtractionAhead(const std::string& archivePath, int16_t mode, const std::vector<std::string>& members);
