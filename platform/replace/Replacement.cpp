@@ -275,6 +275,27 @@ void Replacement::Flush(int fd, const std::string& shown, int& flushError, std::
 }
 
 void Replacement::PutInPlace() {
+  RenameIntoPlace();
+  // The renames reach the disk before the journal entry counts and before
+  // the record that could undo them goes.
+  int flushError = 0;
+  std::string flushWhere;
+  FlushRenames(flushError, flushWhere);
+  const bool journaled = CommitJournal();
+  committed_ = true;
+  if (flushError != 0 && journaled) {
+    // The renames may not be on disk: the record and the backups stay for
+    // the next recovery, which finishes the change or, where the renames
+    // were lost, undoes it (an entry that already counts stays).
+    keepForRecovery_ = true;
+    throw Unflushed(flushError, flushWhere);
+  }
+  RemoveRecord(journaled, flushError, flushWhere);
+  RemoveBackups();
+  if (flushError != 0) throw Unflushed(flushError, flushWhere);
+}
+
+void Replacement::RenameIntoPlace() {
   for (std::size_t i = 0; i < items_.size(); ++i) {
     Item& item = items_[i];
     if (!item.active) continue;
@@ -304,11 +325,11 @@ void Replacement::PutInPlace() {
     }
     item.inPlace = true;
   }
+}
 
-  // The renames reach the disk before the journal entry counts and before
-  // the record that could undo them goes.
-  int flushError = 0;
-  std::string flushWhere;
+// Each folder a rename touched once: the created ones' parents, the
+// targets' folders, the destination last. The first failure is kept.
+void Replacement::FlushRenames(int& flushError, std::string& flushWhere) {
   std::vector<int> flushed;
   auto flushOnce = [&](int fd, const std::string& shown) {
     if (std::find(flushed.begin(), flushed.end(), fd) != flushed.end()) return;
@@ -320,50 +341,48 @@ void Replacement::PutInPlace() {
     if (item.active) flushOnce(item.folderFd, Where(item.target));
   }
   flushOnce(destinationFd_, destination_);
+}
 
-  bool journaled = false;
-  if (JournalScope* journal = JournalScope::Current(); journal != nullptr && !record_.empty()) {
-    try {
-      journal->journal().Commit(journal->token());
-    } catch (const rt::RuntimeError& e) {
-      // Without its way back the change does not happen.
-      Roll(items_.size() - 1, e);
-    }
-    journaled = true;
+// True when a journal entry now counts for this change.
+bool Replacement::CommitJournal() {
+  JournalScope* journal = JournalScope::Current();
+  if (journal == nullptr || record_.empty()) return false;
+  try {
+    journal->journal().Commit(journal->token());
+  } catch (const rt::RuntimeError& e) {
+    // Without its way back the change does not happen.
+    Roll(items_.size() - 1, e);
   }
-  committed_ = true;
-  auto unflushed = [&](int errnum, const std::string& where) {
-    const rt::RuntimeError cause = rt::ErrorFromErrno(errnum, where);
-    return rt::RuntimeError(
-        cause.number(),
-        Labels() + "は置き換えましたが、ディスクに書き込まれていない可能性があります。(" + cause.description() + ")");
-  };
-  if (flushError != 0 && journaled) {
-    // The renames may not be on disk: the record and the backups stay for
-    // the next recovery, which finishes the change or, where the renames
-    // were lost, undoes it (an entry that already counts stays).
+  return true;
+}
+
+void Replacement::RemoveRecord(bool journaled, int& flushError, std::string& flushWhere) {
+  if (record_.empty()) return;
+  if (Ops().UnlinkAt(destinationFd_, record_.c_str(), 0) != 0) {
+    if (!journaled) {
+      Roll(items_.size() - 1, rt::ErrorFromErrno(errno, "置き換えの記録を削除できないため、置き換えを取り消しました: " +
+                                                            InDestination(record_)));
+    }
+    // The change counts already; the next recovery finishes it.
     keepForRecovery_ = true;
-    throw unflushed(flushError, flushWhere);
+    throw Unflushed(errno, InDestination(record_));
   }
-  if (!record_.empty()) {
-    if (Ops().UnlinkAt(destinationFd_, record_.c_str(), 0) != 0) {
-      if (!journaled) {
-        Roll(items_.size() - 1,
-             rt::ErrorFromErrno(
-                 errno, "置き換えの記録を削除できないため、置き換えを取り消しました: " + InDestination(record_)));
-      }
-      // The change counts already; the next recovery finishes it.
-      keepForRecovery_ = true;
-      throw unflushed(errno, InDestination(record_));
-    }
-    record_.clear();
-    Flush(destinationFd_, destination_, flushError, flushWhere);
-  }
+  record_.clear();
+  Flush(destinationFd_, destination_, flushError, flushWhere);
+}
+
+void Replacement::RemoveBackups() {
   for (Item& item : items_) {
     if (item.backupMade) Ops().UnlinkAt(destinationFd_, item.backup.c_str(), 0);
     item.backupMade = false;
   }
-  if (flushError != 0) throw unflushed(flushError, flushWhere);
+}
+
+rt::RuntimeError Replacement::Unflushed(int errnum, const std::string& where) const {
+  const rt::RuntimeError cause = rt::ErrorFromErrno(errnum, where);
+  return rt::RuntimeError(
+      cause.number(),
+      Labels() + "は置き換えましたが、ディスクに書き込まれていない可能性があります。(" + cause.description() + ")");
 }
 
 void Replacement::Roll(std::size_t upTo, const rt::RuntimeError& cause) {
