@@ -49,6 +49,21 @@ std::size_t QtOptionLength(const std::vector<std::string>& arguments, std::size_
   return 0;
 }
 
+// The request as parsed, unless an option came with a command it does not go with.
+Request WithFittingOptions(const Request& request, const std::string& qtOption, bool optionsEnded) {
+  if (!qtOption.empty() && request.command != Command::Window) {
+    return Problem("Qt のオプションはウィンドウを開くときだけ指定できます: " + qtOption);
+  }
+  if (request.yes && request.command != Command::Undo && request.command != Command::Restore) {
+    return Problem("--yes は --undo か --restore と一緒に指定します。");
+  }
+  if ((request.onlyNew || request.notify) && request.command != Command::Verify) {
+    return Problem("--new と --notify は --verify と一緒に指定します。");
+  }
+  if (request.command == Command::Window && optionsEnded) return Problem("余分な引数があります: --");
+  return request;
+}
+
 }  // namespace
 
 Request ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -104,17 +119,7 @@ Request ParseCommandLine(const std::vector<std::string>& arguments) {
     if (request.command != Command::Window) return Problem("オプションは一つだけ指定してください: " + argument);
     request.command = command;
   }
-  if (!qtOption.empty() && request.command != Command::Window) {
-    return Problem("Qt のオプションはウィンドウを開くときだけ指定できます: " + qtOption);
-  }
-  if (request.yes && request.command != Command::Undo && request.command != Command::Restore) {
-    return Problem("--yes は --undo か --restore と一緒に指定します。");
-  }
-  if ((request.onlyNew || request.notify) && request.command != Command::Verify) {
-    return Problem("--new と --notify は --verify と一緒に指定します。");
-  }
-  if (request.command == Command::Window && optionsEnded) return Problem("余分な引数があります: --");
-  return request;
+  return WithFittingOptions(request, qtOption, optionsEnded);
 }
 
 std::string UsageText() {

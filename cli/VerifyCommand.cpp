@@ -164,6 +164,17 @@ bool StoredLocation(std::string& location, Console& console) {
   return true;
 }
 
+// One line on standard output: OK or NG, the backup, and its version or what is wrong with it.
+void PrintVerdict(const std::string& archive, const restore::BackupVerdict& verdict, Console& console) {
+  if (verdict.ok) {
+    console.out << "OK\t" << Shown(archive) << '\t' << Shown(verdict.version);
+    if (!verdict.otherDamage.empty()) console.out << '\t' << Shown(verdict.otherDamage, false);
+  } else {
+    console.out << "NG\t" << Shown(archive) << '\t' << Shown(verdict.reason, false);
+  }
+  console.out << '\n' << std::flush;
+}
+
 }  // namespace
 
 int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOptions options) {
@@ -211,14 +222,8 @@ int RunVerify(const std::vector<std::string>& paths, Console& console, VerifyOpt
           restore::CheckBackup(archive, scratch, [&progress](uint64_t bytes) { progress.Add(bytes); });
       progress.End();
       if (known) known->Record(archive, verdict);
-      if (verdict.ok) {
-        console.out << "OK\t" << Shown(archive) << '\t' << Shown(verdict.version);
-        if (!verdict.otherDamage.empty()) console.out << '\t' << Shown(verdict.otherDamage, false);
-      } else {
-        console.out << "NG\t" << Shown(archive) << '\t' << Shown(verdict.reason, false);
-        allOk = false;
-      }
-      console.out << '\n' << std::flush;
+      PrintVerdict(archive, verdict, console);
+      if (!verdict.ok) allOk = false;
       if (options.notify && !verdict.ok) {
         ReportBrokenBackup(archive, verdict.reason, console);
         if (known) known->Save(console.err);  // told once, even when this run is stopped before its end

@@ -110,6 +110,16 @@ void Guarded(const std::function<void()>& handler) {
   }
 }
 
+// The tool's icon in every size it ships.
+QIcon ToolIcon() {
+  QIcon icon;
+  for (const char* file :
+       {":/zr/window/icon-16.png", ":/zr/window/icon-32.png", ":/zr/window/icon-48.png", ":/zr/window/icon.png"}) {
+    icon.addFile(QString::fromLatin1(file));
+  }
+  return icon;
+}
+
 }  // namespace
 
 frmRecov::frmRecov(QWidget* parent) : QWidget(parent) { BuildDesign(); }
@@ -123,12 +133,7 @@ void frmRecov::BuildDesign() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setWindowTitle(Q(suite::kSuiteName) + Q(kToolName));
-  QIcon icon;
-  for (const char* file :
-       {":/zr/window/icon-16.png", ":/zr/window/icon-32.png", ":/zr/window/icon-48.png", ":/zr/window/icon.png"}) {
-    icon.addFile(QString::fromLatin1(file));
-  }
-  setWindowIcon(icon);
+  setWindowIcon(ToolIcon());
   setFont(ui::WindowFont(9));
   setFixedSize(kClientSize);
 
@@ -174,6 +179,12 @@ void frmRecov::BuildDesign() {
   cmdOK_ = MakeButton(this, "cmdOK", "実行", Px({4560, 4920, 1695, 495}));
   cmdSyuryou_ = MakeButton(this, "cmdSyuryou", "終了", Px({6570, 4920, 1695, 495}));
 
+  WireControls();
+  cmdRefer_->setFocus();
+}
+
+// The tab order, Esc as the close button, and each button's handler.
+void frmRecov::WireControls() {
   setTabOrder(cmdRefer_, cmdSearch_);
   setTabOrder(cmdSearch_, filBack_);
   setTabOrder(filBack_, cmdOK_);
@@ -188,8 +199,6 @@ void frmRecov::BuildDesign() {
   connect(cmdSearch_, &QPushButton::clicked, this, [this] { Guarded([this] { cmdSearch_Click(); }); });
   connect(cmdOK_, &QPushButton::clicked, this, [this] { Guarded([this] { cmdOK_Click(); }); });
   connect(cmdSyuryou_, &QPushButton::clicked, this, [this] { Guarded([this] { cmdSyuryou_Click(); }); });
-
-  cmdRefer_->setFocus();
 }
 
 void frmRecov::Show() {

@@ -53,6 +53,7 @@ class frmRecov : public QWidget {
 
  private:
   void BuildDesign();
+  void WireControls();
 
   bool loaded_ = false;
 

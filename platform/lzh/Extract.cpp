@@ -9,31 +9,22 @@
 #include <cerrno>
 #include <exception>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "platform/lzh/ArchiveIndex.h"
+#include "platform/lzh/DestinationFolder.h"
 #include "platform/lzh/ErrorTexts.h"
+#include "platform/lzh/Extraction.h"
 #include "platform/lzh/MemberDecoder.h"
 #include "platform/lzh/MemberName.h"
-#include "platform/replace/Recovery.h"
+#include "platform/lzh/ReadAhead.h"
 #include "platform/replace/Replacement.h"
 #include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
 namespace zr::lzh {
 namespace {
-
-struct Target {
-  PathParts member;                   // what to look for in the archive
-  PathParts output;                   // where it goes under the destination, file name last
-  std::string label;                  // the requested name as given, for messages
-  int requested = 0;                  // list entries that name this member
-  const IndexEntry* entry = nullptr;  // where the walk found it
-  IndexedMember found;                // its header, read again from there
-};
 
 std::vector<Target> TargetsFor(const std::vector<std::string>& members, Mode mode) {
   std::vector<Target> targets;
@@ -98,8 +89,6 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
   return true;
 }
 
-struct FolderBusy {};
-
 // A second opening, for reading, of exactly the file `fd` is open on: through
 // the descriptor's own entry, never through a name in the folder.
 rt::UniqueFd ReadableCopy(int fd, const std::string& label, const std::string& shown) {
@@ -116,241 +105,161 @@ rt::UniqueFd ReadableCopy(int fd, const std::string& label, const std::string& s
   return readable;
 }
 
-class Extraction {
- public:
-  // With `givenFolder`, the extraction goes into that open folder (never
-  // opened again by its name) and keeps a readable descriptor of each copy.
-  Extraction(const std::string& archive, const std::string& destination, Mode mode,
-             const std::vector<std::string>& members, const ExtractOptions& options, int givenFolder = -1)
-      : archive_(archive),
-        destination_(destination),
-        mode_(mode),
-        members_(members),
-        options_(options),
-        givenFolder_(givenFolder) {
-    if (destination.empty() || destination.front() != '/') {
-      throw rt::RuntimeError(rt::err::InvalidProcedureCall,
-                             "展開先のフォルダーが正しくありません。(" + destination + ")");
-    }
-    targets_ = TargetsFor(members, mode);
-  }
-  Extraction(const Extraction&) = delete;
-  Extraction& operator=(const Extraction&) = delete;
-  // A given folder outlives the extraction: its lock is let go here, once
-  // the replacement has cleaned up under it.
-  ~Extraction() {
-    if (!lockedGiven_) return;
-    replacement_.reset();
-    rt::Ops().Flock(givenFolder_, LOCK_UN);
-  }
-
-  int Run() {
-    const int missing = Prepare(true);
-    if (missing == 0) Commit();
-    return missing;
-  }
-
-  // Everything short of replacing: the members found, decoded into staged
-  // copies, verified and closed. Returns the number of requested members the
-  // archive lacks; nothing is staged unless that is 0. Without `waitForFolder`
-  // a folder another extraction holds is FolderBusy.
-  int Prepare(bool waitForFolder) {
-    // Without O_NONBLOCK a FIFO put in the archive's place would hold the
-    // open until a writer came; the kind is judged on what was opened.
-    archiveFd_ = rt::OwnedFd(rt::Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
-    if (!archiveFd_.valid()) throw ArchiveOpenError(errno, archive_);
-    struct stat& st = archiveStat_;
-    if (rt::Ops().Fstat(archiveFd_.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);
-    if (!S_ISREG(st.st_mode)) throw ArchiveOpenError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, archive_);
-    const auto size = static_cast<uint64_t>(st.st_size);
-
-    int folder = givenFolder_;
-    if (folder < 0) {
-      destinationFd_ = rt::OwnedFd(rt::Ops().Open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-      if (!destinationFd_.valid()) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-          throw rt::RuntimeError(rt::err::PathNotFound, "展開先のフォルダーが見つかりません。(" + destination_ + ")");
-        }
-        throw rt::ErrorFromErrno(errno, "展開先のフォルダーを開けません: " + destination_);
-      }
-      folder = destinationFd_.get();
-    }
-    // Ahead of time, a folder another extraction holds is left alone.
-    if (waitForFolder) {
-      replace::LockFolder(folder, destination_);
-      lockedGiven_ = givenFolder_ >= 0;
-    } else if (rt::Ops().Flock(folder, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-      throw FolderBusy{};
-    }
-    // Only the files this extraction writes may be touched by what an
-    // earlier one left here.
-    replace::RecoveryScope scope;
-    for (const Target& t : targets_) scope.targets.push_back(t.output);
-    const std::shared_ptr<replace::Journal> journal = replace::InstalledJournal();
-    scope.journal = journal.get();
-    replace::RecoverBeforeChange(folder, destination_, scope);
-
-    bool fresh = false;
-    index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
-    int missing = FindAll(targets_, *index_);
-    bool read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
-    if (!fresh && !read) {
-      ForgetIndex();
-      index_ = IndexOf(archiveFd_.get(), st, archive_, fresh);
-      missing = FindAll(targets_, *index_);
-      read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
-    }
-    if (missing > 0 || targets_.empty()) return missing;
-    // The file changed between the walk and now.
-    if (!read) throw ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout));
-
-    replacement_ = std::make_unique<replace::Replacement>(folder, destination_, options_.ownerOnly, options_.flush);
-    std::vector<rt::UniqueFd> copies;
-    for (const Target& t : targets_) copies.push_back(replacement_->Stage(replacement_->Add(t.output, t.label)));
-    DecodeAll(archiveFd_.get(), size, *replacement_, copies);
-    // Before the renames: from then on the names are anybody's to swap.
-    if (givenFolder_ >= 0) {
-      for (std::size_t i = 0; i < targets_.size(); ++i) {
-        readable_.push_back(ReadableCopy(copies[i].get(), targets_[i].label, replacement_->Shown(i)));
-      }
-    }
-    for (std::size_t i = 0; i < targets_.size(); ++i) replacement_->Finish(i, std::move(copies[i]));
-    return 0;
-  }
-
-  // Puts the prepared copies in place, all or none.
-  void Commit() {
-    if (replacement_) replacement_->Commit();
-  }
-
-  // The readable descriptors of the copies Run put in place.
-  std::vector<rt::UniqueFd> TakeReadable() { return std::move(readable_); }
-
-  // Ends a Prepare under way on another thread soon (DecodeStopped there).
-  void Cancel() { stop_.store(true, std::memory_order_relaxed); }
-
-  bool SameRequest(const std::string& archive, const std::string& destination, Mode mode,
-                   const std::vector<std::string>& members, const ExtractOptions& options) const {
-    return archive == archive_ && destination == destination_ && mode == mode_ && members == members_ &&
-           options.ownerOnly == options_.ownerOnly && options.flush == options_.flush;
-  }
-
-  // The file at the archive's path is still the one Prepare decoded.
-  bool ArchiveUnchanged() const {
-    struct stat now {};
-    if (rt::Ops().FstatAt(AT_FDCWD, archive_.c_str(), &now, 0) != 0) return false;
-    const struct stat& then = archiveStat_;
-    return now.st_dev == then.st_dev && now.st_ino == then.st_ino && now.st_size == then.st_size &&
-           now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec &&
-           now.st_ctim.tv_sec == then.st_ctim.tv_sec && now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
-  }
-
- private:
-  // Each member on its own thread with its own reader; the first failure
-  // stops the others, and the earliest requested member's error is reported.
-  void DecodeAll(int archiveFd, uint64_t size, const replace::Replacement& replacement,
-                 const std::vector<rt::UniqueFd>& copies) {
-    std::atomic<bool>& stop = stop_;
-    std::vector<std::exception_ptr> errors(targets_.size());
-    auto decode = [&](std::size_t i) {
-      try {
-        DecodeMember(archiveFd, size, targets_[i].found, archive_, targets_[i].label, copies[i].get(),
-                     replacement.Shown(i), stop, options_.flush);
-      } catch (const DecodeStopped&) {
-      } catch (...) {
-        errors[i] = std::current_exception();
-        stop.store(true, std::memory_order_relaxed);
-      }
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t i = 1; i < targets_.size(); ++i) {
-      try {
-        helpers.emplace_back(decode, i);
-      } catch (const std::system_error&) {
-        break;  // no thread to be had: the rest are decoded here
-      }
-    }
-    decode(0);
-    for (std::size_t i = helpers.size() + 1; i < targets_.size(); ++i) decode(i);
-    for (std::thread& helper : helpers) helper.join();
-    for (const std::exception_ptr& error : errors) {
-      if (error) std::rethrow_exception(error);
-    }
-    if (stop.load(std::memory_order_relaxed)) throw DecodeStopped{};
-  }
-
-  std::string archive_;
-  std::string destination_;
-  Mode mode_;
-  std::vector<std::string> members_;
-  ExtractOptions options_;
-  int givenFolder_ = -1;
-  bool lockedGiven_ = false;
-  std::vector<Target> targets_;
-  // Declared before the replacement, which uses the folder while it lives.
-  rt::UniqueFd archiveFd_;
-  rt::UniqueFd destinationFd_;
-  struct stat archiveStat_ {};
-  std::shared_ptr<const MemberIndex> index_;
-  std::unique_ptr<replace::Replacement> replacement_;
-  std::vector<rt::UniqueFd> readable_;
-  std::atomic<bool> stop_{false};
-};
-
-// An extraction prepared on a thread of its own, ahead of the call that will
-// ask for it.
-struct ReadAhead {
-  std::unique_ptr<Extraction> extraction;
-  bool folderKnown = false;
-  dev_t folderDevice = 0;
-  ino_t folderInode = 0;
-  std::thread worker;
-  bool prepared = false;  // written by the worker, read after joining it
-  int missing = 0;
-
-  ~ReadAhead() {
-    if (extraction) extraction->Cancel();
-    if (worker.joinable()) worker.join();
-  }
-  bool IntoFolder(const std::string& folder) const {
-    struct stat st {};
-    return stat(folder.c_str(), &st) == 0 && IntoFolder(st);
-  }
-  bool IntoFolder(const struct stat& folder) const {
-    return folderKnown && folder.st_dev == folderDevice && folder.st_ino == folderInode;
-  }
-};
-
-std::mutex aheadMutex;
-// Never destroyed: one still pending at exit is left to the next recovery.
-std::unique_ptr<ReadAhead>& Pending() {
-  static auto* pending = new std::unique_ptr<ReadAhead>();
-  return *pending;
-}
-
-std::unique_ptr<ReadAhead> TakeReadAhead() {
-  std::lock_guard lock(aheadMutex);
-  return std::move(Pending());
-}
-
 }  // namespace
+
+Extraction::Extraction(const std::string& archive, const std::string& destination, Mode mode,
+                       const std::vector<std::string>& members, const ExtractOptions& options, int givenFolder)
+    : archive_(archive),
+      destination_(destination),
+      mode_(mode),
+      members_(members),
+      options_(options),
+      givenFolder_(givenFolder) {
+  if (destination.empty() || destination.front() != '/') {
+    throw rt::RuntimeError(rt::err::InvalidProcedureCall,
+                           "展開先のフォルダーが正しくありません。(" + destination + ")");
+  }
+  targets_ = TargetsFor(members, mode);
+}
+
+Extraction::~Extraction() {
+  if (!lockedGiven_) return;
+  replacement_.reset();
+  ReleaseDestination(givenFolder_);
+}
+
+int Extraction::Run() {
+  const int missing = Prepare(true);
+  if (missing == 0) Commit();
+  return missing;
+}
+
+int Extraction::Prepare(bool waitForFolder) {
+  const uint64_t size = OpenArchive();
+  const int folder = TakeDestination(waitForFolder);
+  bool read = false;
+  const int missing = FindTargets(size, read);
+  if (missing > 0 || targets_.empty()) return missing;
+  // The file changed between the walk and now.
+  if (!read) throw ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout));
+  Stage(folder, size);
+  return 0;
+}
+
+// Returns the archive's size.
+uint64_t Extraction::OpenArchive() {
+  // Without O_NONBLOCK a FIFO put in the archive's place would hold the
+  // open until a writer came; the kind is judged on what was opened.
+  archiveFd_ = rt::OwnedFd(rt::Ops().Open(archive_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
+  if (!archiveFd_.valid()) throw ArchiveOpenError(errno, archive_);
+  struct stat& st = archiveStat_;
+  if (rt::Ops().Fstat(archiveFd_.get(), &st) != 0) throw ArchiveOpenError(errno, archive_);
+  if (!S_ISREG(st.st_mode)) throw ArchiveOpenError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, archive_);
+  return static_cast<uint64_t>(st.st_size);
+}
+
+// Opens (unless given), holds and recovers the destination; returns it.
+int Extraction::TakeDestination(bool waitForFolder) {
+  int folder = givenFolder_;
+  if (folder < 0) {
+    destinationFd_ = OpenDestination(destination_);
+    folder = destinationFd_.get();
+  }
+  HoldDestination(folder, destination_, waitForFolder);
+  if (waitForFolder) lockedGiven_ = givenFolder_ >= 0;
+  std::vector<PathParts> outputs;
+  for (const Target& t : targets_) outputs.push_back(t.output);
+  RecoverDestination(folder, destination_, outputs);
+  return folder;
+}
+
+// Finds the targets in the archive's walk, walking afresh once when a
+// remembered walk no longer describes the file. Returns the number missing;
+// `read` says whether every found header read as the walk saw it.
+int Extraction::FindTargets(uint64_t size, bool& read) {
+  bool fresh = false;
+  index_ = IndexOf(archiveFd_.get(), archiveStat_, archive_, fresh);
+  int missing = FindAll(targets_, *index_);
+  read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
+  if (!fresh && !read) {
+    ForgetIndex();
+    index_ = IndexOf(archiveFd_.get(), archiveStat_, archive_, fresh);
+    missing = FindAll(targets_, *index_);
+    read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
+  }
+  return missing;
+}
+
+// Decodes every target into a staged copy in `folder`, verified and closed.
+void Extraction::Stage(int folder, uint64_t size) {
+  replacement_ = std::make_unique<replace::Replacement>(folder, destination_, options_.ownerOnly, options_.flush);
+  std::vector<rt::UniqueFd> copies;
+  for (const Target& t : targets_) copies.push_back(replacement_->Stage(replacement_->Add(t.output, t.label)));
+  DecodeAll(archiveFd_.get(), size, *replacement_, copies);
+  // Before the renames: from then on the names are anybody's to swap.
+  if (givenFolder_ >= 0) {
+    for (std::size_t i = 0; i < targets_.size(); ++i) {
+      readable_.push_back(ReadableCopy(copies[i].get(), targets_[i].label, replacement_->Shown(i)));
+    }
+  }
+  for (std::size_t i = 0; i < targets_.size(); ++i) replacement_->Finish(i, std::move(copies[i]));
+}
+
+void Extraction::Commit() {
+  if (replacement_) replacement_->Commit();
+}
+
+bool Extraction::SameRequest(const std::string& archive, const std::string& destination, Mode mode,
+                             const std::vector<std::string>& members, const ExtractOptions& options) const {
+  return archive == archive_ && destination == destination_ && mode == mode_ && members == members_ &&
+         options.ownerOnly == options_.ownerOnly && options.flush == options_.flush;
+}
+
+bool Extraction::ArchiveUnchanged() const {
+  struct stat now {};
+  if (rt::Ops().FstatAt(AT_FDCWD, archive_.c_str(), &now, 0) != 0) return false;
+  const struct stat& then = archiveStat_;
+  return now.st_dev == then.st_dev && now.st_ino == then.st_ino && now.st_size == then.st_size &&
+         now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec &&
+         now.st_ctim.tv_sec == then.st_ctim.tv_sec && now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
+}
+
+// Each member on its own thread with its own reader; the first failure
+// stops the others, and the earliest requested member's error is reported.
+void Extraction::DecodeAll(int archiveFd, uint64_t size, const replace::Replacement& replacement,
+                           const std::vector<rt::UniqueFd>& copies) {
+  std::atomic<bool>& stop = stop_;
+  std::vector<std::exception_ptr> errors(targets_.size());
+  auto decode = [&](std::size_t i) {
+    try {
+      DecodeMember(archiveFd, size, targets_[i].found, archive_, targets_[i].label, copies[i].get(),
+                   replacement.Shown(i), stop, options_.flush);
+    } catch (const DecodeStopped&) {
+    } catch (...) {
+      errors[i] = std::current_exception();
+      stop.store(true, std::memory_order_relaxed);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t i = 1; i < targets_.size(); ++i) {
+    try {
+      helpers.emplace_back(decode, i);
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: the rest are decoded here
+    }
+  }
+  decode(0);
+  for (std::size_t i = helpers.size() + 1; i < targets_.size(); ++i) decode(i);
+  for (std::thread& helper : helpers) helper.join();
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+  if (stop.load(std::memory_order_relaxed)) throw DecodeStopped{};
+}
 
 int ExtractMembers(const std::string& archivePath, const std::string& destination, Mode mode,
                    const std::vector<std::string>& members, const ExtractOptions& options) {
-  if (std::unique_ptr<ReadAhead> ahead = TakeReadAhead()) {
-    if (ahead->extraction->SameRequest(archivePath, destination, mode, members, options)) {
-      ahead->worker.join();
-      if (ahead->prepared && ahead->missing == 0 && ahead->extraction->ArchiveUnchanged()) {
-        ahead->extraction->Commit();
-        return 0;
-      }
-      // Whatever kept it from being ready, a fresh extraction meets and reports it.
-    } else if (!ahead->IntoFolder(destination)) {
-      std::lock_guard lock(aheadMutex);
-      if (!Pending()) Pending() = std::move(ahead);
-    }
-    // Dropped here: its copies go and its hold on the folder with them.
-  }
+  if (CommitReadAhead(archivePath, destination, mode, members, options)) return 0;
   return Extraction(archivePath, destination, mode, members, options).Run();
 }
 
@@ -363,40 +272,12 @@ ExtractedFiles ExtractMembersForReading(const std::string& archivePath, int dest
                            "展開先のフォルダーが正しくありません。(" + destination + ")");
   }
   // Nothing begun ahead is ever for reading; only one into this very folder is in the way.
-  if (std::unique_ptr<ReadAhead> ahead = TakeReadAhead(); ahead && !ahead->IntoFolder(folder)) {
-    std::lock_guard lock(aheadMutex);
-    if (!Pending()) Pending() = std::move(ahead);
-  }
+  DropReadAheadInto(folder);
   Extraction extraction(archivePath, destination, mode, members, options, destinationFd);
   ExtractedFiles extracted;
   extracted.missing = extraction.Run();
   if (extracted.missing == 0) extracted.files = extraction.TakeReadable();
   return extracted;
 }
-
-void ReadAheadMembers(const std::string& archivePath, const std::string& destination, Mode mode,
-                      const std::vector<std::string>& members, const ExtractOptions& options) {
-  DropReadAhead();
-  auto ahead = std::make_unique<ReadAhead>();
-  ahead->extraction = std::make_unique<Extraction>(archivePath, destination, mode, members, options);
-  struct stat st {};
-  if (stat(destination.c_str(), &st) == 0) {
-    ahead->folderKnown = true;
-    ahead->folderDevice = st.st_dev;
-    ahead->folderInode = st.st_ino;
-  }
-  ReadAhead* job = ahead.get();
-  ahead->worker = std::thread([job] {
-    try {
-      job->missing = job->extraction->Prepare(false);
-      job->prepared = true;
-    } catch (...) {
-    }
-  });
-  std::lock_guard lock(aheadMutex);
-  Pending() = std::move(ahead);
-}
-
-void DropReadAhead() { TakeReadAhead().reset(); }
 
 }  // namespace zr::lzh

@@ -56,9 +56,8 @@ bool StartsAsArchive(int fd, uint64_t size, const std::string& archivePath) {
   return !(parse.status == HeaderParse::Fault && parse.fault == HeaderFault::NotLzh);
 }
 
-}  // namespace
-
-ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgress& progress) {
+// Opens the archive to check, a regular file; `size` is set to its size.
+rt::UniqueFd OpenToCheck(const std::string& archivePath, uint64_t& size) {
   rt::UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat st {};
   if (!fd.valid()) {
@@ -72,16 +71,29 @@ ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgres
   if (fstat(fd.get(), &st) != 0)
     throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
   if (!S_ISREG(st.st_mode)) throw NotRegularFile(st.st_mode, archivePath);
-  const auto size = static_cast<uint64_t>(st.st_size);
+  size = static_cast<uint64_t>(st.st_size);
+  return fd;
+}
 
+// The ordinary members, in the order the walk met them.
+std::vector<IndexedMember> RegularMembers(int fd, uint64_t size, const std::string& archivePath) {
+  std::vector<IndexedMember> members = WalkHeaders(fd, size, archivePath);
+  members.erase(std::remove_if(members.begin(), members.end(), [](const IndexedMember& m) { return !m.regular; }),
+                members.end());
+  return members;
+}
+
+}  // namespace
+
+ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgress& progress) {
+  uint64_t size = 0;
+  const rt::UniqueFd fd = OpenToCheck(archivePath, size);
   ArchiveCheck result;
   if (!StartsAsArchive(fd.get(), size, archivePath)) {
     result.lzh = false;
     return result;
   }
-  std::vector<IndexedMember> members = WalkHeaders(fd.get(), size, archivePath);
-  members.erase(std::remove_if(members.begin(), members.end(), [](const IndexedMember& m) { return !m.regular; }),
-                members.end());
+  const std::vector<IndexedMember> members = RegularMembers(fd.get(), size, archivePath);
   std::vector<MemberCheck>& checked = result.members;
   checked.resize(members.size());
   std::mutex progressMutex;

@@ -31,6 +31,28 @@ void WriteAll(int fd, const void* data, std::size_t size, const std::string& lab
   }
 }
 
+// A method libarchive cannot decode, or a size no member of ours comes near.
+void RefuseUndecodable(const MemberHeader& header, const std::string& archive, const std::string& label) {
+  if (!Decodable(header.method)) {
+    throw rt::RuntimeError(rt::err::BadFileFormat, "バックアップファイル内の「" + label +
+                                                       "」は対応していない圧縮方式(" + header.method +
+                                                       ")で格納されています。(" + archive + ")");
+  }
+  if (header.originalSize > kMaxMemberBytes) throw MemberDamaged(archive, label, "格納サイズが大きすぎます");
+}
+
+ArchivePtr NewLhaReader() {
+  ArchivePtr a(archive_read_new());
+  if (!a) throw rt::RuntimeError(rt::err::OutOfMemory, "メモリが不足しています。");
+  archive_read_support_format_lha(a.get());
+  // Names reach libarchive as Latin-1, which converts every byte; we decode
+  // the real code page from our own parse, so no name can stop the reader.
+  if (archive_read_set_format_option(a.get(), "lha", "hdrcharset", "ISO-8859-1") != ARCHIVE_OK) {
+    throw rt::RuntimeError(rt::err::Internal, "LZHの読み込みを準備できません。");
+  }
+  return a;
+}
+
 }  // namespace
 
 bool Decodable(const std::string& method) {
@@ -41,23 +63,11 @@ void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member,
                   const std::string& label, int out, const std::string& shown, const std::atomic<bool>& stop,
                   bool flush) {
   const MemberHeader& header = member.header;
-  if (!Decodable(header.method)) {
-    throw rt::RuntimeError(rt::err::BadFileFormat, "バックアップファイル内の「" + label +
-                                                       "」は対応していない圧縮方式(" + header.method +
-                                                       ")で格納されています。(" + archive + ")");
-  }
-  if (header.originalSize > kMaxMemberBytes) throw MemberDamaged(archive, label, "格納サイズが大きすぎます");
+  RefuseUndecodable(header, archive, label);
 
   ThreadUtf8Locale locale;
   MemberSource source(archiveFd, fileSize, member, archive);
-  ArchivePtr a(archive_read_new());
-  if (!a) throw rt::RuntimeError(rt::err::OutOfMemory, "メモリが不足しています。");
-  archive_read_support_format_lha(a.get());
-  // Names reach libarchive as Latin-1, which converts every byte; we decode
-  // the real code page from our own parse, so no name can stop the reader.
-  if (archive_read_set_format_option(a.get(), "lha", "hdrcharset", "ISO-8859-1") != ARCHIVE_OK) {
-    throw rt::RuntimeError(rt::err::Internal, "LZHの読み込みを準備できません。");
-  }
+  ArchivePtr a = NewLhaReader();
   auto failed = [&](const std::string& fallback) -> rt::RuntimeError {
     if (source.failure()) return *source.failure();
     return ArchiveDamaged(archive, fallback);

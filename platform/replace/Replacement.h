@@ -79,6 +79,12 @@ class Replacement {
   rt::UniqueFd CreateStaged(const std::string& what, mode_t mode, std::string& name);
   void WriteRecord(const RecordKey& key, const std::string& token);
   void PutInPlace();
+  void RenameIntoPlace();
+  void FlushRenames(int& flushError, std::string& flushWhere);
+  bool CommitJournal();
+  void RemoveRecord(bool journaled, int& flushError, std::string& flushWhere);
+  void RemoveBackups();
+  rt::RuntimeError Unflushed(int errnum, const std::string& where) const;
   void Flush(int fd, const std::string& shown, int& flushError, std::string& flushWhere);
   [[noreturn]] void Roll(std::size_t upTo, const rt::RuntimeError& cause);
   void Discard();
