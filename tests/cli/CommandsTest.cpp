@@ -65,6 +65,16 @@ TEST(CommandLineTest, OneCommandWithItsOwnArguments) {
 
 class CommandsTest : public ::testing::Test {
  protected:
+  // A restore of a demo backup as the window runs it; the second template as it then stands.
+  std::string RestoreThroughTheWindow() {
+    demo::WriteBackupArchive(suite.backups() / "new.lzh", {"9.2.0", true, false, "新しい"});
+    test::FakeRestoreWindow form;
+    form.bkupPath = suite.backups().string() + "/";
+    ui.Answer(rt::mb::AnswerOk);
+    restore::MSubRestoreSyori(form, "new.lzh");
+    return test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
+  }
+
   int Run(const Request& request, const std::string& input = "", bool terminal = false, bool display = false) {
     in.str(input);
     out.str("");
@@ -233,12 +243,7 @@ TEST_F(CommandsTest, UndoPutsTheNewestEntryBackAndCanItselfBeUndone) {
   EXPECT_EQ(Run(Undo(true)), kExitFailed) << "no history yet";
   EXPECT_NE(err.str().find("履歴がありません"), std::string::npos);
 
-  demo::WriteBackupArchive(suite.backups() / "new.lzh", {"9.2.0", true, false, "新しい"});
-  test::FakeRestoreWindow form;
-  form.bkupPath = suite.backups().string() + "/";
-  ui.Answer(rt::mb::AnswerOk);
-  restore::MSubRestoreSyori(form, "new.lzh");
-  const std::string restored = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
+  const std::string restored = RestoreThroughTheWindow();
   ASSERT_NE(restored, before) << ui.Seen();
 
   EXPECT_EQ(Run(Undo(false), "n\n", true), kExitFailed);
@@ -296,13 +301,8 @@ TEST_F(CommandsTest, AnEntryUndoCannotTakeBackIsNamedAndAnyOtherCanBeChosen) {
   const std::string before = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
   // A stray that once made every undo fail.
   fs::create_directories(suite.history() / "999999999999999999/Work");
-  demo::WriteBackupArchive(suite.backups() / "new.lzh", {"9.2.0", true, false, "新しい"});
-  test::FakeRestoreWindow form;
-  form.bkupPath = suite.backups().string() + "/";
-  ui.Answer(rt::mb::AnswerOk);
-  restore::MSubRestoreSyori(form, "new.lzh");
-  const std::string restored = test::ReadFile(suite.data() / "Work/ZrTuBun.wf6");
-  ASSERT_NE(restored, before);
+  const std::string restored = RestoreThroughTheWindow();
+  ASSERT_NE(restored, before) << ui.Seen();
   // Newest: a recovery's old copies, with nothing known of the templates.
   test::WriteFile(suite.home() / "copies/old", "x");
   const int fd = open((suite.home() / "copies").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
