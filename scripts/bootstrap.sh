@@ -8,7 +8,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libxcb1-dev
   libgtest-dev libgmock-dev strace
-  libssl-dev
+  nettle-dev
   exfatprogs exfat-fuse ntfs-3g fuse3 stress-ng
   libarchive-dev libarchive-tools lhasa
   mdbtools mdbtools-dev libglib2.0-dev

@@ -2,9 +2,8 @@
 #include "platform/replace/RecordKey.h"
 
 #include <fcntl.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include <nettle/hmac.h>
+#include <nettle/memops.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,24 +140,25 @@ std::optional<RecordKey> CheckingKey() noexcept {
 }
 
 std::string Authenticator(const RecordKey& key, std::string_view bytes) {
-  unsigned char mac[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(bytes.data()),
-           bytes.size(), mac, &length) == nullptr) {
-    throw rt::RuntimeError(rt::err::PathFileAccess, "置き換えの記録に署名できません。");
-  }
+  // Nettle rather than a larger crypto library: libarchive already maps it
+  // into the process, so sealing costs no start-up time and no memory.
+  hmac_sha256_ctx context;
+  hmac_sha256_set_key(&context, key.size(), key.data());
+  hmac_sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  uint8_t mac[SHA256_DIGEST_SIZE];
+  hmac_sha256_digest(&context, sizeof mac, mac);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    text += kHex[mac[i] >> 4];
-    text += kHex[mac[i] & 15];
+  for (const uint8_t byte : mac) {
+    text += kHex[byte >> 4];
+    text += kHex[byte & 15];
   }
   return text;
 }
 
 bool Authentic(const RecordKey& key, std::string_view bytes, std::string_view mac) {
   const std::string expected = Authenticator(key, bytes);
-  return mac.size() == expected.size() && CRYPTO_memcmp(mac.data(), expected.data(), expected.size()) == 0;
+  return mac.size() == expected.size() && memeql_sec(mac.data(), expected.data(), expected.size()) != 0;
 }
 
 }  // namespace zr::replace

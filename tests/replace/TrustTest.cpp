@@ -310,5 +310,16 @@ TEST(RecordKey, ALostOrUnusableKeyNeverMakesRecoveryForgetAnUnfinishedChange) {
   InstallRecordKeyFile(nullptr);
 }
 
+// Records outlive the program that sealed them: the seal is standard
+// HMAC-SHA-256, whichever library computes it.
+TEST(RecordKey, SealsAreStandardHmacSha256) {
+  RecordKey key{};
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<unsigned char>(i);
+  const std::string mac = Authenticator(key, "zr-replace 3\nsample line\n");
+  EXPECT_EQ("6cb41e3a5e2eea8833e09f763c94e6659ba563a984b11bbbba2a989bb1686ab4", mac);
+  EXPECT_TRUE(Authentic(key, "zr-replace 3\nsample line\n", mac));
+  EXPECT_FALSE(Authentic(key, "zr-replace 3\nsample line!\n", mac));
+}
+
 }  // namespace
 }  // namespace zr::replace::test
