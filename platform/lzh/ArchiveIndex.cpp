@@ -1,39 +1,35 @@
 // The header walk of the last archive read, remembered so a second extraction from it goes straight to its members.
 #include "platform/lzh/ArchiveIndex.h"
 
-#include <functional>
 #include <mutex>
+#include <string_view>
+
+#include "platform/lzh/RememberedWalks.h"
 
 namespace zr::lzh {
 namespace {
-
-struct Identity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-
-  static Identity Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
-  bool operator==(const Identity& o) const {
-    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
-           changed.tv_nsec == o.changed.tv_nsec;
-  }
-};
 
 std::mutex mutex;
 // Held through a walk, so that an extraction begun ahead and the check's
 // own, started together, walk the archive once between them.
 std::mutex walking;
-Identity rememberedFor;
+ArchiveIdentity rememberedFor;
 std::shared_ptr<const MemberIndex> remembered;
 
+// FNV-1a: walks kept on disk are compared by later runs, so the value must
+// not depend on the build.
+constexpr uint64_t kFnvPrime = 0x100000001B3ULL;
+
+uint64_t Mix(uint64_t h, std::string_view bytes) {
+  for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * kFnvPrime;
+  return (h ^ 0xFF) * kFnvPrime;  // ends the field, so moving bytes between fields changes the value
+}
+
 uint64_t Fingerprint(const MemberHeader& header) {
-  uint64_t h = std::hash<std::string>{}(header.nameBytes);
-  for (const uint64_t v : {uint64_t{std::hash<std::string>{}(header.dirBytes)}, uint64_t{header.span},
-                           uint64_t{header.packedSize}, uint64_t{header.dataCrc}}) {
-    h = (h ^ v) * 0x100000001B3ULL;
+  uint64_t h = Mix(0xCBF29CE484222325ULL, header.nameBytes);
+  h = Mix(h, header.dirBytes);
+  for (const uint64_t v : {uint64_t{header.span}, uint64_t{header.packedSize}, uint64_t{header.dataCrc}}) {
+    for (int shift = 0; shift < 64; shift += 8) h = (h ^ ((v >> shift) & 0xFF)) * kFnvPrime;
   }
   return h;
 }
@@ -41,17 +37,27 @@ uint64_t Fingerprint(const MemberHeader& header) {
 MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
   MemberIndex index;
   VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
-    if (m.regular && m.name) index.push_back({m.position, Fingerprint(m.header), std::move(*m.name)});
+    if (m.regular) index.push_back({m.position, Fingerprint(m.header), std::move(m.name)});
   });
   return index;
 }
 
 }  // namespace
 
+ArchiveIdentity ArchiveIdentity::Of(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev),
+          static_cast<uint64_t>(st.st_ino),
+          static_cast<uint64_t>(st.st_size),
+          st.st_mtim.tv_sec,
+          st.st_mtim.tv_nsec,
+          st.st_ctim.tv_sec,
+          st.st_ctim.tv_nsec};
+}
+
 bool Describes(const IndexEntry& entry, const MemberHeader& header) { return Fingerprint(header) == entry.fingerprint; }
 
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
-  const Identity identity = Identity::Of(st);
+  const ArchiveIdentity identity = ArchiveIdentity::Of(st);
   std::lock_guard oneWalk(walking);
   {
     std::lock_guard lock(mutex);
@@ -60,8 +66,12 @@ std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const 
       return remembered;
     }
   }
-  auto index = std::make_shared<const MemberIndex>(Walk(fd, static_cast<uint64_t>(st.st_size), archive));
-  fresh = true;
+  std::shared_ptr<const MemberIndex> index = LoadWalk(identity);
+  fresh = index == nullptr;
+  if (fresh) {
+    index = std::make_shared<const MemberIndex>(Walk(fd, static_cast<uint64_t>(st.st_size), archive));
+    StoreWalk(identity, *index);
+  }
   std::lock_guard lock(mutex);
   rememberedFor = identity;
   remembered = index;
@@ -70,6 +80,9 @@ std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const 
 
 void ForgetIndex() {
   std::lock_guard lock(mutex);
+  // Whether it was walked here or kept from an earlier run, it is wrong
+  // now; the next look walks afresh and keeps that.
+  if (remembered) DropWalk(rememberedFor);
   remembered.reset();
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,15 +12,30 @@
 
 namespace zr::lzh {
 
-// What the walk keeps of an ordinary member with a readable name: where its
-// header is and enough of it to tell whether that header still reads the same.
+// What the walk keeps of an ordinary member: where its header is and enough
+// of it to tell whether that header still reads the same.
 struct IndexEntry {
   uint64_t position = 0;
-  uint64_t fingerprint = 0;  // of the header's sizes, data CRC and stored name
-  PathParts name;
+  uint64_t fingerprint = 0;       // of the header's sizes, data CRC and stored name; the same in every run
+  std::optional<PathParts> name;  // nothing when the stored name cannot be decoded
 };
 // Small per member, so that tens of thousands of members cost little memory.
 using MemberIndex = std::vector<IndexEntry>;
+
+// A file as far as a walk is trusted to describe it: the same device, inode,
+// size, modification and change times.
+struct ArchiveIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedSeconds = 0;
+  int64_t modifiedNanoseconds = 0;
+  int64_t changedSeconds = 0;
+  int64_t changedNanoseconds = 0;
+
+  static ArchiveIdentity Of(const struct stat& st);
+  bool operator==(const ArchiveIdentity&) const = default;
+};
 
 // True when `header` is the one `entry` was made from, as far as one can tell.
 bool Describes(const IndexEntry& entry, const MemberHeader& header);

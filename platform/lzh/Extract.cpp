@@ -60,7 +60,7 @@ int FindAll(std::vector<Target>& targets, const MemberIndex& index) {
   for (Target& t : targets) {
     t.entry = nullptr;
     for (auto m = index.rbegin(); m != index.rend() && t.entry == nullptr; ++m) {
-      if (SamePath(t.member, m->name)) t.entry = &*m;
+      if (m->name && SamePath(t.member, *m->name)) t.entry = &*m;
     }
     if (t.entry == nullptr) missing += t.requested;
   }
@@ -72,6 +72,7 @@ int FindAll(std::vector<Target>& targets, const MemberIndex& index) {
 // walk's failures are the errors they are.
 bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::string& archive, bool fresh) {
   std::vector<uint8_t> buffer;
+  NameDecoder names;
   for (Target& t : targets) {
     IndexedMember& m = t.found;
     m = IndexedMember{};
@@ -85,6 +86,9 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
       return false;
     }
     if (!Describes(*t.entry, m.header)) return false;
+    // A walk kept on disk only says where to look: what is there must be the member asked for.
+    const std::optional<PathParts> stored = names.Decode(m.header);
+    if (!stored || !SamePath(t.member, *stored)) return false;
   }
   return true;
 }

@@ -25,7 +25,7 @@ std::vector<std::string> MissingMembers(const std::string& archivePath, const st
   for (const auto& name : requested) {
     const PathParts wanted = SplitRequestedName(name);
     bool found = false;
-    for (const IndexEntry& m : *index) found = found || SamePath(wanted, m.name);
+    for (const IndexEntry& m : *index) found = found || (m.name && SamePath(wanted, *m.name));
     if (!found) missing.push_back(name);
   }
   return missing;

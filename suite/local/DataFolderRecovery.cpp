@@ -1,5 +1,6 @@
 #include "suite/local/DataFolderRecovery.h"
 
+#include "platform/lzh/RememberedWalks.h"
 #include "platform/replace/Journal.h"
 #include "platform/replace/RecordKey.h"
 #include "platform/replace/Recovery.h"
@@ -41,6 +42,8 @@ void InstallRecoveryLog() { replace::InstallRecoveryNotes(Note); }
 
 void InstallRecordKey() {
   replace::InstallRecordKeyFile([] { return SuiteHome() / "record.key"; });
+  // Sealed with that key, so only this user's runs can say where a member lies.
+  lzh::InstallWalkStore([] { return SuiteHome() / "walks"; });
 }
 
 }  // namespace zr::suite
