@@ -23,6 +23,10 @@ void InstallSuiteWithoutWindows() {
   suite::ComponentFactory factory;
   factory.suiteServices = [] { return std::make_unique<suite::LocalSuiteServices>(); };
   factory.startGate = [] { return std::make_unique<suite::LocalStartGate>(); };
+  // The templates are decoded while the version check reads its database,
+  // as in the window.
+  factory.beginExtractionAhead = suite::BeginLocalExtractionAhead;
+  factory.dropExtractionAhead = suite::DropLocalExtractionAhead;
   suite::InstallComponentFactory(std::move(factory));
   suite::InstallRecoveryLog();
   suite::InstallRecordKey();

@@ -2,7 +2,9 @@
 #include "platform/lzh/Extract.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -91,6 +93,13 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
     if (!stored || !SamePath(t.member, *stored)) return false;
   }
   return true;
+}
+
+// Lowers the calling thread's priority (Linux schedules threads one by
+// one): it still gets any core nobody else wants.
+void YieldToOthers() {
+  constexpr int kNiceness = 10;
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNiceness);
 }
 
 // A second opening, for reading, of exactly the file `fd` is open on: through
@@ -230,6 +239,9 @@ bool Extraction::ArchiveUnchanged() const {
 
 // Each member on its own thread with its own reader; the first failure
 // stops the others, and the earliest requested member's error is reported.
+// The largest member takes the longest, so it is decoded here at full
+// priority; the others yield to it and to whatever the caller does
+// meanwhile (the version check's own member, the window).
 void Extraction::DecodeAll(int archiveFd, uint64_t size, const replace::Replacement& replacement,
                            const std::vector<rt::UniqueFd>& copies) {
   std::atomic<bool>& stop = stop_;
@@ -244,16 +256,24 @@ void Extraction::DecodeAll(int archiveFd, uint64_t size, const replace::Replacem
       stop.store(true, std::memory_order_relaxed);
     }
   };
+  std::vector<std::size_t> order(targets_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return targets_[a].found.header.packedSize > targets_[b].found.header.packedSize;
+  });
   std::vector<std::thread> helpers;
-  for (std::size_t i = 1; i < targets_.size(); ++i) {
+  for (std::size_t k = 1; k < order.size(); ++k) {
     try {
-      helpers.emplace_back(decode, i);
+      helpers.emplace_back([&decode, i = order[k]] {
+        YieldToOthers();
+        decode(i);
+      });
     } catch (const std::system_error&) {
       break;  // no thread to be had: the rest are decoded here
     }
   }
-  decode(0);
-  for (std::size_t i = helpers.size() + 1; i < targets_.size(); ++i) decode(i);
+  if (!order.empty()) decode(order[0]);
+  for (std::size_t k = helpers.size() + 1; k < order.size(); ++k) decode(order[k]);
   for (std::thread& helper : helpers) helper.join();
   for (const std::exception_ptr& error : errors) {
     if (error) std::rethrow_exception(error);
