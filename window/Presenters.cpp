@@ -75,6 +75,7 @@ void MSubRestoreSyori(RestoreWindow& form, std::string archiveName) {
     form.SetEnabled(false);
     rt::SetMousePointer(rt::pointer::Hourglass);
     auto services = suite::CreateSuiteServices();
+    rt::PrepareMsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, suite::kSuiteName);
     outcome = restore::RestoreTemplates(*services, ArchivePath(form, archiveName), notice, form.hWnd());
     if (outcome.done()) rt::MsgBox(kCompleted, rt::mb::OkOnly | rt::mb::Information, suite::kSuiteName);
   } catch (...) {

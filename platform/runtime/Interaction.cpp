@@ -37,6 +37,10 @@ int MsgBox(const std::string& text, int style, const std::string& title) {
   return hooks.messageBox(text, style, title);
 }
 
+void PrepareMsgBox(const std::string& text, int style, const std::string& title) {
+  if (auto hooks = Current(); hooks.prepareMessageBox) hooks.prepareMessageBox(text, style, title);
+}
+
 void EndProgram(int status) {
   auto hooks = Current();
   if (hooks.endProgram) {

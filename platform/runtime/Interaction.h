@@ -36,6 +36,7 @@ inline constexpr int Hourglass = 11;
 }  // namespace pointer
 
 using MessageBoxFn = std::function<int(const std::string& text, int style, const std::string& title)>;
+using PrepareMessageBoxFn = std::function<void(const std::string& text, int style, const std::string& title)>;
 using EndProgramFn = std::function<void(int status)>;
 using MousePointerFn = std::function<void(int code)>;
 using DoEventsFn = std::function<void()>;
@@ -52,6 +53,7 @@ struct InteractionHooks {
   DoEventsFn doEvents;
   WaitFn waitUntil;
   WakeFn wake;
+  PrepareMessageBoxFn prepareMessageBox;
 };
 
 // Installs the hooks and returns the ones that were in place. An empty
@@ -61,6 +63,10 @@ InteractionHooks InstallInteraction(InteractionHooks hooks);
 // Shows a modal message box and returns the answer. Without an installed
 // message box this is a run-time error rather than a silent answer.
 int MsgBox(const std::string& text, int style, const std::string& title);
+
+// Says which message box is likely to come next, so that it can be made
+// while the program waits anyway; a hint only: showing it still takes MsgBox.
+void PrepareMsgBox(const std::string& text, int style, const std::string& title);
 
 // Ends the program at once with the given exit status: no further handler
 // runs.

@@ -42,6 +42,8 @@ void WaitKeepingPaint(const std::function<bool()>& done) {
   poll.setInterval(10);
   QObject::connect(&poll, &QTimer::timeout, &loop, look);
   poll.start();
+  // Whatever the next box needs is made now rather than after the wait.
+  QTimer::singleShot(0, &loop, BuildPreparedMessageBox);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
   lookNow = outer;
 }
@@ -67,6 +69,7 @@ void InstallQtInteraction() {
   hooks.doEvents = [] { QCoreApplication::processEvents(); };
   hooks.waitUntil = WaitKeepingPaint;
   hooks.wake = WakeTheWait;
+  hooks.prepareMessageBox = PrepareMessageBox;
   rt::InstallInteraction(std::move(hooks));
 }
 

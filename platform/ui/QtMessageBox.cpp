@@ -2,13 +2,51 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <optional>
+#include <utility>
 
 #include "platform/runtime/Interaction.h"
 
 namespace zr::ui {
 
 namespace mb = rt::mb;
+
+namespace {
+
+// The box PrepareMessageBox asked for, and once built, the box itself:
+// owned by its parent window, or deleted here when it is not the one shown.
+struct PreparedBox {
+  std::string text;
+  int style = 0;
+  std::string title;
+  QPointer<QWidget> parent;
+  QPointer<QMessageBox> box;
+};
+// Never destroyed: a box must not outlive the application in a static.
+std::optional<PreparedBox>& Prepared() {
+  static auto* prepared = new std::optional<PreparedBox>();
+  return *prepared;
+}
+
+void Discard(std::optional<PreparedBox>& taken) {
+  if (taken && taken->box) taken->box->deleteLater();
+  taken.reset();
+}
+
+std::unique_ptr<QMessageBox> TakePrepared(QWidget* parent, const std::string& text, int style,
+                                          const std::string& title) {
+  std::optional<PreparedBox> taken = std::exchange(Prepared(), std::nullopt);
+  if (!taken || !taken->box || taken->parent != parent || taken->text != text || taken->style != style ||
+      taken->title != title) {
+    Discard(taken);
+    return nullptr;
+  }
+  return std::unique_ptr<QMessageBox>(taken->box.data());
+}
+
+}  // namespace
 
 QString ToDisplayLines(const std::string& text) {
   QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -86,8 +124,27 @@ int AnswerOf(const QMessageBox& box, int style) {
   }
 }
 
+void PrepareMessageBox(const std::string& text, int style, const std::string& title) {
+  Discard(Prepared());
+  Prepared() = PreparedBox{text, style, title, nullptr, nullptr};
+}
+
+void BuildPreparedMessageBox() {
+  std::optional<PreparedBox>& prepared = Prepared();
+  if (!prepared || prepared->box) return;
+  prepared->parent = QApplication::activeWindow();
+  QMessageBox* box = BuildMessageBox(prepared->parent, prepared->text, prepared->style, prepared->title).release();
+  prepared->box = box;
+  // The native window, the style's polish and the glyphs of the text are
+  // what a first show would otherwise wait for.
+  box->winId();
+  box->ensurePolished();
+  (void)box->grab();
+}
+
 int ShowMessageBox(QWidget* parent, const std::string& text, int style, const std::string& title) {
-  auto box = BuildMessageBox(parent, text, style, title);
+  auto box = TakePrepared(parent, text, style, title);
+  if (!box) box = BuildMessageBox(parent, text, style, title);
   box->exec();
   return AnswerOf(*box, style);
 }

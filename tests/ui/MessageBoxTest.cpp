@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include "platform/runtime/Interaction.h"
@@ -104,6 +106,46 @@ TEST(MessageBoxTest, StandardButtonsAndThePickerSpeakJapaneseUnderAPlainCLocale)
       QString::fromUtf8("picker: ディレクトリの検索 | 選択(&C) キャンセル"),
   };
   EXPECT_EQ(lines, expected) << lines.join('\n').toStdString();
+}
+
+// A box made ahead is shown only when it is exactly the one asked for;
+// anything else gets a box of its own with its own text and buttons.
+TEST(MessageBoxTest, APreparedBoxIsShownOnlyForTheSameRequest) {
+  struct Shown {
+    QString text;
+    int buttons = 0;
+    QMessageBox* box = nullptr;
+  };
+  auto showAndAnswer = [](const std::string& text, int style) {
+    Shown seen;
+    QTimer::singleShot(0, [&seen] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(nullptr, box);
+      seen = {box->text(), static_cast<int>(box->buttons().size()), box};
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(mb::AnswerOk, ShowMessageBox(nullptr, text, style, "あおば！ナビ"));
+    return seen;
+  };
+
+  PrepareMessageBox("前もって作る知らせ", mb::OkOnly | mb::Information, "あおば！ナビ");
+  BuildPreparedMessageBox();
+  const Shown other = showAndAnswer("別の知らせ", mb::OkCancel | mb::Exclamation);
+  EXPECT_EQ(QStringLiteral("別の知らせ"), other.text);
+  EXPECT_EQ(2, other.buttons);
+
+  PrepareMessageBox("完了しました。", mb::OkOnly | mb::Information, "あおば！ナビ");
+  BuildPreparedMessageBox();
+  QMessageBox* made = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (box != nullptr && box->text() == QStringLiteral("完了しました。")) made = box;
+  }
+  ASSERT_NE(nullptr, made);
+  const Shown same = showAndAnswer("完了しました。", mb::OkOnly | mb::Information);
+  EXPECT_EQ(QStringLiteral("完了しました。"), same.text);
+  EXPECT_EQ(1, same.buttons);
+  EXPECT_EQ(made, same.box) << "the prepared box itself";
 }
 
 }  // namespace
