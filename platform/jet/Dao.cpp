@@ -215,7 +215,17 @@ class WorkspaceImpl : public Workspace {
     }
     Lock(fd, exclusive, path);
 
-    auto helper = std::make_unique<detail::ReadHelper>(fd);
+    // The helper reads through an opening of its own, so the locks are
+    // ours alone: closing the database releases them at once, however long
+    // the helper takes to leave.
+    const rt::UniqueFd forHelper(
+        open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat reopened {};
+    if (!forHelper.valid() || fstat(forHelper.get(), &reopened) != 0 || reopened.st_dev != st.st_dev ||
+        reopened.st_ino != st.st_ino) {
+      throw RuntimeError(kCannotOpen, "ファイル '" + path + "' を開けませんでした。");
+    }
+    auto helper = std::make_unique<detail::ReadHelper>(forHelper.get());
     const auto answer = helper->Ask(detail::EncodeOpen(connect));
     const auto verdict = answer ? detail::DecodeVerdict(*answer) : std::nullopt;
     if (verdict == detail::OpenVerdict::WrongPassword) {

@@ -14,6 +14,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/jet/Protocol.h"
 #include "platform/runtime/RuntimeError.h"
@@ -196,17 +199,28 @@ void ReadHelper::End(bool waitForExit) {
   if (channel_ >= 0) close(channel_);
   channel_ = -1;
   if (pid_ <= 0) return;
+  const pid_t pid = std::exchange(pid_, -1);
+  const int pidfd = std::exchange(pidfd_, -1);
   // An idle helper leaves as soon as its socket closes; one that is still
   // busy, or takes longer than an answer may, is ended.
-  bool exited = false;
-  if (waitForExit && pidfd_ >= 0) exited = WaitFor(pidfd_, POLLIN, Clock::now() + HelperDeadline());
-  if (!exited) kill(pid_, SIGKILL);
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  auto reap = [pid, pidfd, waitForExit, deadline = HelperDeadline()] {
+    bool exited = false;
+    if (waitForExit && pidfd >= 0) exited = WaitFor(pidfd, POLLIN, Clock::now() + deadline);
+    if (!exited) kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (pidfd >= 0) close(pidfd);
+  };
+  // Nobody needs to wait while an idle helper tidies up and leaves.
+  if (waitForExit) {
+    try {
+      std::thread(reap).detach();
+      return;
+    } catch (const std::system_error&) {
+    }
   }
-  if (pidfd_ >= 0) close(pidfd_);
-  pidfd_ = -1;
-  pid_ = -1;
+  reap();
 }
 
 }  // namespace zr::jet::detail
