@@ -88,6 +88,7 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
       return false;
     }
     if (!Describes(*t.entry, m.header)) return false;
+    m.raw.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(m.header.span));
     // A walk kept on disk only says where to look: what is there must be the member asked for.
     const std::optional<PathParts> stored = names.Decode(m.header);
     if (!stored || !SamePath(t.member, *stored)) return false;

@@ -38,12 +38,18 @@ la_ssize_t MemberSource::DoRead(struct archive* a, const void** buffer) {
   if (!headerGiven_) {
     headerGiven_ = true;
     MemberHeader h;
-    try {
-      if (!ReadHeaderAt(fd_, fileSize_, member_.position, header_, h, archive_)) {
-        return Fail(a, ArchiveDamaged(archive_, FaultText(HeaderFault::NotLzh)));
+    if (!member_.raw.empty()) {
+      // Read and checked by whoever found the member, moments ago.
+      header_ = member_.raw;
+      h = member_.header;
+    } else {
+      try {
+        if (!ReadHeaderAt(fd_, fileSize_, member_.position, header_, h, archive_)) {
+          return Fail(a, ArchiveDamaged(archive_, FaultText(HeaderFault::NotLzh)));
+        }
+      } catch (const rt::RuntimeError& e) {
+        return Fail(a, e);
       }
-    } catch (const rt::RuntimeError& e) {
-      return Fail(a, e);
     }
     // The file changed since the walk: what we checked is not what we would decode.
     if (!SameMember(h, member_.header)) return Fail(a, ArchiveDamaged(archive_, FaultText(HeaderFault::BadLayout)));

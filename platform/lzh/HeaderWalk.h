@@ -18,6 +18,9 @@ struct IndexedMember {
   MemberHeader header;
   std::optional<PathParts> name;  // nothing when the stored name cannot be decoded
   bool regular = false;           // an ordinary file: not a folder, link or device
+  // The header's bytes as read and checked, when the reader kept them: a
+  // decoder then starts from these instead of reading the header again.
+  std::vector<uint8_t> raw;
 };
 
 // Reads and checks the header at `position` of the archive open at `fd`
