@@ -2,8 +2,10 @@
 # The program reading a backup from a slow network share: the archive is read
 # through zr-slow-share (bench/slowshare), a FUSE view of the folder that holds
 # it where every read pays a 1 ms round trip, all reads share 11 MB/s, and
-# nothing is cached (every read the program makes reaches the share). For the
-# benchmark's backups, or the one BENCH_ARCHIVE names, medians of RUNS rounds:
+# nothing is cached (every read the program makes reaches the share); each
+# request also pays this machine's own FUSE round trip (about 0.1-0.2 ms, more
+# under load). For the benchmark's backups, or the one BENCH_ARCHIVE names,
+# medians of RUNS rounds:
 #   first   --restore ARCHIVE --yes (check + restore) with nothing remembered
 #           about the archive, against bsdtar extracting the same three members
 #           from the share, then `sync FILE...`

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fuse.h>
 #include <fuse_lowlevel.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -214,6 +215,10 @@ int main(int argc, char** argv) {
     std::perror(argv[i]);
     return 1;
   }
+
+  // The threads the loop starts inherit this: a read's wait ends when it
+  // should, not up to the default 50 us later.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
   Share state;
   state.source = std::string(resolved) == "/" ? "" : resolved;
