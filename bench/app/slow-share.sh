@@ -226,7 +226,10 @@ bench_case() {
   local m=()
   for c in $(seq 1 12); do m+=("$(col "$c")"); done
   printf '%-5s %9s %6.0f %8.2f   %9s %6.0f %8.2f   %9s %6.0f %8.2f   %9s %6.0f %8.2f\n' median "${m[@]}"
-  awk -v r="${m[0]}" -v b="${m[9]}" 'BEGIN { printf "first look / bsdtar+sync = %.2f (target <= 0.3)\n", r / b }'
+  awk -v r="${m[0]}" -v a="${m[6]}" -v b="${m[9]}" 'BEGIN {
+    printf "first look / bsdtar+sync = %.2f (target <= 0.3)\n", r / b
+    printf "second --restore / bsdtar+sync = %.2f\n", a / b
+  }'
   printf 'largest read KiB, most reads in flight: first look %s, bsdtar %s (last round)\n' \
     "$(cut -d' ' -f3-4 <<<"$first_detail")" "$(cut -d' ' -f3-4 <<<"$bsdtar_detail")"
   printf 'reads per member (%s members): first look %.2f, --verify %.2f, second --restore %.2f\n' "$count" \
