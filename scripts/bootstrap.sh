@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libxcb1-dev
   libgtest-dev libgmock-dev strace
   nettle-dev
-  exfatprogs exfat-fuse ntfs-3g fuse3 stress-ng
+  exfatprogs exfat-fuse ntfs-3g fuse3 libfuse3-dev stress-ng
   libarchive-dev libarchive-tools lhasa
   mdbtools mdbtools-dev libglib2.0-dev
   fonts-ipafont-gothic
