@@ -10,6 +10,7 @@
 #include "platform/runtime/RuntimeError.h"
 #include "tests/lzh/LzhTestSupport.h"
 #include "tests/support/TempDir.h"
+#include "tools/lzhwriter/LzhWriter.h"
 
 namespace zr::lzh::test {
 namespace {
@@ -62,6 +63,26 @@ TEST(LzhHeaderWalk, AChangedArchiveIsWalkedAgain) {
   utimensat(AT_FDCWD, archive.c_str(), times, 0);
   EXPECT_THROW(ExtractMembers(archive, dir.path(), Mode::BareName, members), rt::RuntimeError);
   EXPECT_THROW(MissingMembers(archive, members), rt::RuntimeError);
+}
+
+// On a share every read is a round trip: behind small members one read
+// brings several headers, and each header's bytes reach the decoder without
+// being read again.
+TEST(LzhHeaderWalk, SmallMembersShareReadsAndEachHeaderIsReadOnce) {
+  zr::test::TempDir dir;
+  const fs::path archive = dir.path() / "backup.lzh";
+  std::vector<writer::Member> members;
+  for (int i = 0; i < 200; ++i) members.push_back(writer::MakeMember("Data/r" + std::to_string(i), "small record"));
+  members.push_back(writer::MakeMember("Work/ZrBunsyo.wf6", "the template"));
+  writer::WriteArchiveFile(archive, members);
+  ScriptedOps ops;
+  {
+    ScopedOps scoped(ops);
+    ASSERT_EQ(0, ExtractMembers(archive, dir.path(), Mode::BareName, {"Work\\ZrBunsyo.wf6"}));
+  }
+  EXPECT_EQ("the template", zr::test::ReadFile(dir.path() / "ZrBunsyo.wf6"));
+  // The walk (its first header, then one 64 KiB read), the found header once, its data once.
+  EXPECT_LE(ops.counts[Op::Pread], 4);
 }
 
 }  // namespace

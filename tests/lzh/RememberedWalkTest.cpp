@@ -26,7 +26,7 @@ using zr::test::ReadFile;
 using zr::test::TempDir;
 using zr::test::WriteFile;
 
-constexpr int kOthers = 60;
+constexpr int kOthers = 40;
 const std::string kWanted = "Work/ZrBunsyo.wf6";
 
 struct Store {
@@ -42,7 +42,11 @@ struct Store {
   }
   void Write(const std::string& wanted) const {
     std::vector<w::Member> members;
-    for (int i = 0; i < kOthers; ++i) members.push_back(w::MakeMember("Data/r" + std::to_string(i), "record"));
+    // Stored members too large for one read to bring the next header along:
+    // a walk then reads once per member.
+    for (int i = 0; i < kOthers; ++i) {
+      members.push_back(w::MakeMember("Data/r" + std::to_string(i), std::string(12 * 1024, 'r')));
+    }
     members.push_back(w::MakeMember(kWanted, wanted, 2, w::Method::Lh5));
     w::WriteArchiveFile(archive, members);
   }
