@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QShowEvent>
 #include <optional>
 #include <utility>
 
@@ -139,6 +140,10 @@ void BuildPreparedMessageBox() {
   // what a first show would otherwise wait for.
   box->winId();
   box->ensurePolished();
+  // The box sizes itself to its text when shown; a show event sent ahead
+  // does that measuring now.
+  QShowEvent measure;
+  QApplication::sendEvent(box, &measure);
   (void)box->grab();
 }
 
