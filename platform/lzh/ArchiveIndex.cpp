@@ -37,7 +37,8 @@ uint64_t Fingerprint(const MemberHeader& header) {
 MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
   MemberIndex index;
   VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
-    if (m.regular) index.push_back({m.position, Fingerprint(m.header), std::move(m.name)});
+    if (m.regular)
+      index.push_back({m.position, Fingerprint(m.header), m.name ? PathKey(*m.name) : 0, m.name.has_value()});
   });
   return index;
 }

@@ -61,8 +61,9 @@ int FindAll(std::vector<Target>& targets, const MemberIndex& index) {
   int missing = 0;
   for (Target& t : targets) {
     t.entry = nullptr;
+    const uint64_t key = PathKey(t.member);
     for (auto m = index.rbegin(); m != index.rend() && t.entry == nullptr; ++m) {
-      if (m->name && SamePath(t.member, *m->name)) t.entry = &*m;
+      if (m->named && m->nameKey == key) t.entry = &*m;
     }
     if (t.entry == nullptr) missing += t.requested;
   }
@@ -80,7 +81,6 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
     m = IndexedMember{};
     m.position = t.entry->position;
     m.regular = true;
-    m.name = t.entry->name;
     try {
       if (!ReadHeaderAt(fd, size, m.position, buffer, m.header, archive)) return false;
     } catch (const rt::RuntimeError&) {
@@ -89,9 +89,9 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
     }
     if (!Describes(*t.entry, m.header)) return false;
     m.raw.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(m.header.span));
-    // A walk kept on disk only says where to look: what is there must be the member asked for.
-    const std::optional<PathParts> stored = names.Decode(m.header);
-    if (!stored || !SamePath(t.member, *stored)) return false;
+    // The walk only says where to look: what is there must be the member asked for.
+    m.name = names.Decode(m.header);
+    if (!m.name || !SamePath(t.member, *m.name)) return false;
   }
   return true;
 }

@@ -65,6 +65,16 @@ bool SamePath(const PathParts& a, const PathParts& b) {
   return true;
 }
 
+uint64_t PathKey(const PathParts& path) {
+  uint64_t h = 0xCBF29CE484222325ULL;
+  auto mix = [&h](unsigned char c) { h = (h ^ c) * 0x100000001B3ULL; };
+  for (const std::string& part : path) {
+    for (const char c : part) mix(static_cast<unsigned char>(AsciiLower(c)));
+    mix(0xFF);  // never a byte of UTF-8: the parts cannot run together
+  }
+  return h;
+}
+
 std::optional<std::string> Utf16ToUtf8(const std::string& bytes, std::optional<uint16_t> separator) {
   if (bytes.size() % 2 != 0) return std::nullopt;
   std::u16string units = rt::Utf16LeUnits(bytes);

@@ -29,6 +29,9 @@ PathParts SplitStoredPath(const std::string& path);
 // Equal part by part, ASCII letters compared without regard to case.
 bool SamePath(const PathParts& a, const PathParts& b);
 
+// A 64-bit key equal for paths SamePath finds equal; the same in every run.
+uint64_t PathKey(const PathParts& path);
+
 // Turns stored names into UTF-8: CP932 unless the header names another code
 // page (932 and 65001 are the ones seen in practice), or the UTF-16 name
 // extensions when present. One decoder per extraction; not thread-safe.

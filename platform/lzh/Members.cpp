@@ -23,9 +23,9 @@ std::vector<std::string> MissingMembers(const std::string& archivePath, const st
 
   std::vector<std::string> missing;
   for (const auto& name : requested) {
-    const PathParts wanted = SplitRequestedName(name);
+    const uint64_t wanted = PathKey(SplitRequestedName(name));
     bool found = false;
-    for (const IndexEntry& m : *index) found = found || (m.name && SamePath(wanted, *m.name));
+    for (const IndexEntry& m : *index) found = found || (m.named && m.nameKey == wanted);
     if (!found) missing.push_back(name);
   }
   return missing;
