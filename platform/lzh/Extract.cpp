@@ -2,7 +2,6 @@
 #include "platform/lzh/Extract.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "platform/lzh/DestinationFolder.h"
 #include "platform/lzh/ErrorTexts.h"
 #include "platform/lzh/Extraction.h"
+#include "platform/lzh/ForegroundWork.h"
 #include "platform/lzh/MemberDecoder.h"
 #include "platform/lzh/MemberName.h"
 #include "platform/lzh/ReadAhead.h"
@@ -94,13 +94,6 @@ bool ReadFound(int fd, uint64_t size, std::vector<Target>& targets, const std::s
     if (!m.name || !SamePath(t.member, *m.name)) return false;
   }
   return true;
-}
-
-// Lowers the calling thread's priority (Linux schedules threads one by
-// one): it still gets any core nobody else wants.
-void YieldToOthers() {
-  constexpr int kNiceness = 10;
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNiceness);
 }
 
 // A second opening, for reading, of exactly the file `fd` is open on: through
@@ -240,9 +233,9 @@ bool Extraction::ArchiveUnchanged() const {
 
 // Each member on its own thread with its own reader; the first failure
 // stops the others, and the earliest requested member's error is reported.
-// The largest member takes the longest, so it is decoded here at full
-// priority; the others yield to it and to whatever the caller does
-// meanwhile (the version check's own member, the window).
+// The largest member takes the longest, so it is decoded here at once;
+// begun ahead, the others wait while the version check decodes its own
+// member, so that one is not slowed by them.
 void Extraction::DecodeAll(int archiveFd, uint64_t size, const replace::Replacement& replacement,
                            const std::vector<rt::UniqueFd>& copies) {
   std::atomic<bool>& stop = stop_;
@@ -265,8 +258,8 @@ void Extraction::DecodeAll(int archiveFd, uint64_t size, const replace::Replacem
   std::vector<std::thread> helpers;
   for (std::size_t k = 1; k < order.size(); ++k) {
     try {
-      helpers.emplace_back([&decode, i = order[k]] {
-        YieldToOthers();
+      helpers.emplace_back([this, &decode, i = order[k]] {
+        if (aheadOfForeground_) WaitForForeground(stop_);
         decode(i);
       });
     } catch (const std::system_error&) {
@@ -300,6 +293,7 @@ ExtractedFiles ExtractMembersForReading(const std::string& archivePath, int dest
   DropReadAheadInto(folder);
   Extraction extraction(archivePath, destination, mode, members, options, destinationFd);
   ExtractedFiles extracted;
+  const ForegroundWork waitedOn;
   extracted.missing = extraction.Run();
   if (extracted.missing == 0) extracted.files = extraction.TakeReadable();
   return extracted;

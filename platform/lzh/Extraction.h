@@ -54,6 +54,10 @@ class Extraction {
   // Ends a Prepare under way on another thread soon (DecodeStopped there).
   void Cancel() { stop_.store(true, std::memory_order_relaxed); }
 
+  // Begun ahead: all but the largest member wait while a foreground
+  // extraction decodes (ForegroundWork).
+  void GiveWayToForeground() { aheadOfForeground_ = true; }
+
   bool SameRequest(const std::string& archive, const std::string& destination, Mode mode,
                    const std::vector<std::string>& members, const ExtractOptions& options) const;
 
@@ -84,6 +88,7 @@ class Extraction {
   std::unique_ptr<replace::Replacement> replacement_;
   std::vector<rt::UniqueFd> readable_;
   std::atomic<bool> stop_{false};
+  bool aheadOfForeground_ = false;
 };
 
 }  // namespace zr::lzh

@@ -81,6 +81,7 @@ void ReadAheadMembers(const std::string& archivePath, const std::string& destina
   DropReadAhead();
   auto ahead = std::make_unique<ReadAhead>();
   ahead->extraction = std::make_unique<Extraction>(archivePath, destination, mode, members, options);
+  ahead->extraction->GiveWayToForeground();
   struct stat st {};
   if (stat(destination.c_str(), &st) == 0) {
     ahead->folderKnown = true;
