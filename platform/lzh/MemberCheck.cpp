@@ -12,10 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/lzh/DataCheck.h"
 #include "platform/lzh/ErrorTexts.h"
 #include "platform/lzh/Header.h"
 #include "platform/lzh/HeaderWalk.h"
-#include "platform/lzh/MemberDecoder.h"
+#include "platform/lzh/MemberReader.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/UniqueFd.h"
 
@@ -109,6 +110,7 @@ ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgres
   std::mutex failureMutex;
   std::exception_ptr failure;
   auto work = [&] {
+    std::vector<uint8_t> buffer;
     for (std::size_t i; !stop.load() && (i = next.fetch_add(1)) < members.size();) {
       checked[i].name = StoredName(members[i]);
       if (!Decodable(members[i].header.method)) {
@@ -117,7 +119,7 @@ ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgres
         continue;
       }
       try {
-        DecodeMember(fd.get(), size, members[i], archivePath, checked[i].name, -1, {}, stop);
+        CheckMemberData(fd.get(), size, members[i], archivePath, checked[i].name, buffer, stop);
         done(members[i]);
       } catch (const rt::RuntimeError& e) {
         if (e.number() == rt::err::BadFileFormat) {
