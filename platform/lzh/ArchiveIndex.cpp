@@ -41,12 +41,16 @@ uint64_t Fingerprint(const MemberHeader& header) {
 MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
   MemberIndex index;
   VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
-    if (m.regular && m.name) index.push_back({m.position, Fingerprint(m.header), std::move(*m.name)});
+    if (m.regular && m.name) index.push_back(EntryFor(m));
   });
   return index;
 }
 
 }  // namespace
+
+IndexEntry EntryFor(const IndexedMember& member) {
+  return {member.position, Fingerprint(member.header), member.name.value_or(PathParts{})};
+}
 
 bool Describes(const IndexEntry& entry, const MemberHeader& header) { return Fingerprint(header) == entry.fingerprint; }
 
@@ -66,6 +70,13 @@ std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const 
   rememberedFor = identity;
   remembered = index;
   return index;
+}
+
+void RememberIndex(const struct stat& st, MemberIndex index) {
+  auto remembering = std::make_shared<const MemberIndex>(std::move(index));
+  std::lock_guard lock(mutex);
+  rememberedFor = Identity::Of(st);
+  remembered = std::move(remembering);
 }
 
 void ForgetIndex() {

@@ -21,6 +21,9 @@ struct IndexEntry {
 // Small per member, so that tens of thousands of members cost little memory.
 using MemberIndex = std::vector<IndexEntry>;
 
+// What the index keeps of `member`, an ordinary member with a readable name.
+IndexEntry EntryFor(const IndexedMember& member);
+
 // True when `header` is the one `entry` was made from, as far as one can tell.
 bool Describes(const IndexEntry& entry, const MemberHeader& header);
 
@@ -28,6 +31,10 @@ bool Describes(const IndexEntry& entry, const MemberHeader& header);
 // when the same file (device, inode, size, modification and change times)
 // was walked before, walked now otherwise. `fresh` says which.
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh);
+
+// Remembers `index` as the walk of the archive whose fstat is `st`, made
+// by a reader that walked it for reasons of its own.
+void RememberIndex(const struct stat& st, MemberIndex index);
 
 // Drops what is remembered (the file proved different from its walk).
 void ForgetIndex();

@@ -7,6 +7,7 @@
 
 #include "platform/lzh/Extract.h"
 #include "platform/lzh/MemberCheck.h"
+#include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 #include "tests/lzh/LzhTestSupport.h"
 #include "tests/support/ErrorOf.h"
@@ -95,37 +96,73 @@ TEST(LzhMemberCheck, FindsEachDataFaultAsTheExtractionWordsIt) {
   }
 }
 
+// Reads of the archive that start between `from` and `to` fail with
+// `errnum`, or find the file ending there when it is 0, whichever thread
+// makes them; the header walk reads none of them.
+class BadStretch : public rt::FileOps {
+ public:
+  BadStretch(uint64_t from, uint64_t to, int errnum) : from_(from), to_(to), errnum_(errnum) {}
+  ssize_t Pread(int fd, void* buffer, std::size_t count, off_t offset) override {
+    if (static_cast<uint64_t>(offset) < from_ || static_cast<uint64_t>(offset) >= to_) {
+      return FileOps::Pread(fd, buffer, count, offset);
+    }
+    if (errnum_ == 0) return 0;
+    errno = errnum_;
+    return -1;
+  }
+
+ private:
+  uint64_t from_, to_;
+  int errnum_;
+};
+
+// Where a member's data lies in an archive that begins with it.
+std::pair<uint64_t, uint64_t> DataOf(const w::Member& m) {
+  const std::string bytes = w::EncodeMember(m);
+  return {bytes.size() - m.data.size(), bytes.size()};
+}
+
 // A stored member is read by the check itself: a file that ends early is
 // damage to that member, a failing read an error of the whole check.
 TEST(LzhMemberCheck, StoredDataThatCannotBeReadIsReportedAsAnExtractionWould) {
   TempDir dir;
   const fs::path archive = dir.path() / "a.lzh";
-  const std::string data = Text(100000, 4);
-  const std::string bytes = w::BuildArchive({w::MakeMember(kTuBun, data, 2)});
-  WriteFile(archive, bytes);
-
-  // Reads: the walk's two (the header and the end mark), the header again,
-  // then the data block by block; the file loses its tail before the second block.
-  ScriptedOps shrink;
-  shrink.before = [&](Op op, int index, const char*, int) {
-    if (op == Op::Pread && index == 4) {
-      ASSERT_EQ(truncate(archive.c_str(), 300000), 0);
-    }
-  };
+  const w::Member stored = w::MakeMember(kTuBun, Text(100000, 4), 2);
+  WriteFile(archive, w::BuildArchive({stored}));
+  const auto [start, end] = DataOf(stored);
   {
-    ScopedOps scoped(shrink);
+    // Past the first block of reading.
+    BadStretch shrunk(start + 1, end, 0);
+    ScopedOps scoped(shrunk);
     const ArchiveCheck check = CheckEveryMember(archive);
     ASSERT_EQ(check.members.size(), 1u);
     EXPECT_NE(check.members[0].damage.value_or("").find("途中で切れて"), std::string::npos);
   }
-
-  WriteFile(archive, bytes);
-  ScriptedOps failing;
-  failing.FailAt(Op::Pread, 3, EIO);
+  BadStretch failing(start, end, EIO);
   ScopedOps scoped(failing);
   std::string description;
   EXPECT_EQ(zr::test::ErrorOf([&] { CheckEveryMember(archive); }, &description), rt::err::PathFileAccess);
   EXPECT_NE(description.find("読み込めません: " + archive.string()), std::string::npos) << description;
+}
+
+// Members are checked while the walk goes on; what it finds further on still decides.
+TEST(LzhMemberCheck, ADamagedHeaderFailsTheCheckEvenAfterAMemberThatCouldNotBeRead) {
+  TempDir dir;
+  const fs::path archive = dir.path() / "a.lzh";
+  const w::Member first = w::MakeMember("Data\\First.wf6", Text(20000, 5), 2);
+  w::Member damaged = w::MakeMember(kTuBun, "t", 2);
+  damaged.faults.headerCrc = true;
+  // Enough members between for the first one's reading to fail well before the walk gets there.
+  std::vector<w::Member> members{first};
+  for (int i = 0; i < 500; ++i) members.push_back(w::MakeMember("Data\\" + std::to_string(i) + ".wf6", "x", 1));
+  members.push_back(damaged);
+  WriteFile(archive, w::BuildArchive(members));
+  const auto [start, end] = DataOf(first);
+  BadStretch failing(start, end, EIO);
+  ScopedOps scoped(failing);
+  std::string description;
+  EXPECT_EQ(zr::test::ErrorOf([&] { CheckEveryMember(archive); }, &description), rt::err::BadFileFormat);
+  EXPECT_NE(description.find("ヘッダーのCRC"), std::string::npos) << description;
 }
 
 }  // namespace
