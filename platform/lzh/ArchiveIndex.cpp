@@ -37,8 +37,7 @@ uint64_t Fingerprint(const MemberHeader& header) {
 MemberIndex Walk(int fd, uint64_t size, const std::string& archive) {
   MemberIndex index;
   VisitHeaders(fd, size, archive, [&](IndexedMember&& m) {
-    if (m.regular)
-      index.push_back({m.position, Fingerprint(m.header), m.name ? PathKey(*m.name) : 0, m.name.has_value()});
+    if (m.regular) index.push_back(EntryFor(m));
   });
   return index;
 }
@@ -53,6 +52,11 @@ ArchiveIdentity ArchiveIdentity::Of(const struct stat& st) {
           st.st_mtim.tv_nsec,
           st.st_ctim.tv_sec,
           st.st_ctim.tv_nsec};
+}
+
+IndexEntry EntryFor(const IndexedMember& member) {
+  return {member.position, Fingerprint(member.header), member.name ? PathKey(*member.name) : 0,
+          member.name.has_value()};
 }
 
 bool Describes(const IndexEntry& entry, const MemberHeader& header) { return Fingerprint(header) == entry.fingerprint; }
@@ -77,6 +81,15 @@ std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const 
   rememberedFor = identity;
   remembered = index;
   return index;
+}
+
+void RememberIndex(const struct stat& st, MemberIndex index) {
+  const ArchiveIdentity identity = ArchiveIdentity::Of(st);
+  StoreWalk(identity, index);
+  auto remembering = std::make_shared<const MemberIndex>(std::move(index));
+  std::lock_guard lock(mutex);
+  rememberedFor = identity;
+  remembered = std::move(remembering);
 }
 
 void ForgetIndex() {

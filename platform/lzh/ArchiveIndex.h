@@ -40,6 +40,9 @@ struct ArchiveIdentity {
   bool operator==(const ArchiveIdentity&) const = default;
 };
 
+// What the index keeps of `member`, an ordinary member.
+IndexEntry EntryFor(const IndexedMember& member);
+
 // True when `header` is the one `entry` was made from, as far as one can tell.
 bool Describes(const IndexEntry& entry, const MemberHeader& header);
 
@@ -47,6 +50,11 @@ bool Describes(const IndexEntry& entry, const MemberHeader& header);
 // when the same file (device, inode, size, modification and change times)
 // was walked before, walked now otherwise. `fresh` says which.
 std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh);
+
+// Remembers `index` as the walk of the archive whose fstat is `st`, made
+// by a reader that walked it for reasons of its own, and keeps it on disk
+// (StoreWalk) for the next run.
+void RememberIndex(const struct stat& st, MemberIndex index);
 
 // Drops what is remembered (the file proved different from its walk).
 void ForgetIndex();

@@ -40,6 +40,24 @@ rt::RuntimeError MemberDamaged(const std::string& archive, const std::string& me
                                                       reason + ": " + archive + ")");
 }
 
+rt::RuntimeError MemberDamaged(const std::string& archive, const std::string& member, DataFault fault) {
+  switch (fault) {
+    case DataFault::Crc:
+      return MemberDamaged(archive, member, "データのCRCが一致しません");
+    case DataFault::Length:
+      return MemberDamaged(archive, member, "データの長さが格納サイズと一致しません");
+    case DataFault::TooLong:
+      return MemberDamaged(archive, member, "展開したデータが格納サイズを超えています");
+    case DataFault::Truncated:
+      return MemberDamaged(archive, member, "データが途中で切れています");
+    case DataFault::BadStream:
+      return MemberDamaged(archive, member, "圧縮データが正しくありません");
+    case DataFault::OutOfOrder:
+      break;
+  }
+  return MemberDamaged(archive, member, "データの並びが正しくありません");
+}
+
 rt::RuntimeError ArchiveOpenError(int errnum, const std::string& archive) {
   if (errnum == ENOENT) {
     return rt::RuntimeError(rt::err::FileNotFound, "バックアップファイルが見つかりません。(" + archive + ")");

@@ -69,7 +69,8 @@ la_ssize_t MemberSource::DoRead(struct archive* a, const void** buffer) {
     *buffer = &kEndMark;
     return 1;
   }
-  block_.resize(kReadBlock);
+  // Never more than the member holds: thousands of small members each get a reader of their own.
+  if (block_.empty()) block_.resize(static_cast<std::size_t>(std::min<uint64_t>(kReadBlock, end_ - offset_)));
   std::size_t got = 0;
   while (got < count) {
     const ssize_t n = rt::Ops().Pread(fd_, block_.data() + got, count - got, static_cast<off_t>(offset_ + got));

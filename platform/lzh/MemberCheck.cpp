@@ -10,12 +10,16 @@
 #include <cerrno>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
+#include "platform/lzh/ArchiveIndex.h"
+#include "platform/lzh/CheckQueue.h"
+#include "platform/lzh/DataCheck.h"
 #include "platform/lzh/ErrorTexts.h"
 #include "platform/lzh/Header.h"
 #include "platform/lzh/HeaderWalk.h"
-#include "platform/lzh/MemberDecoder.h"
+#include "platform/lzh/MemberReader.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/UniqueFd.h"
 
@@ -56,10 +60,9 @@ bool StartsAsArchive(int fd, uint64_t size, const std::string& archivePath) {
   return !(parse.status == HeaderParse::Fault && parse.fault == HeaderFault::NotLzh);
 }
 
-// Opens the archive to check, a regular file; `size` is set to its size.
-rt::UniqueFd OpenToCheck(const std::string& archivePath, uint64_t& size) {
+// Opens the archive to check, a regular file; `st` is set to its status.
+rt::UniqueFd OpenToCheck(const std::string& archivePath, struct stat& st) {
   rt::UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  struct stat st {};
   if (!fd.valid()) {
     const int error = errno;
     // A socket cannot be opened at all; say what it is rather than why the open failed.
@@ -71,77 +74,125 @@ rt::UniqueFd OpenToCheck(const std::string& archivePath, uint64_t& size) {
   if (fstat(fd.get(), &st) != 0)
     throw rt::ErrorFromErrno(errno, "バックアップファイルを読み込めません: " + archivePath);
   if (!S_ISREG(st.st_mode)) throw NotRegularFile(st.st_mode, archivePath);
-  size = static_cast<uint64_t>(st.st_size);
   return fd;
 }
 
-// The ordinary members, in the order the walk met them.
-std::vector<IndexedMember> RegularMembers(int fd, uint64_t size, const std::string& archivePath) {
-  std::vector<IndexedMember> members = WalkHeaders(fd, size, archivePath);
-  members.erase(std::remove_if(members.begin(), members.end(), [](const IndexedMember& m) { return !m.regular; }),
-                members.end());
-  return members;
+// One check of an archive: the walk on this thread, the members checked by
+// every core as the walk finds them.
+class CheckRun {
+ public:
+  CheckRun(int fd, uint64_t size, const std::string& archive, const CheckProgress& progress)
+      : fd_(fd), size_(size), archive_(archive), progress_(progress) {}
+
+  std::vector<MemberCheck> Run(const struct stat& st);
+
+ private:
+  void Work();
+  void Check(const IndexedMember& member, MemberCheck& result, std::vector<uint8_t>& buffer);
+  void Done(const IndexedMember& member);
+  void Fail(std::exception_ptr error);
+
+  const int fd_;
+  const uint64_t size_;
+  const std::string& archive_;
+  const CheckProgress& progress_;
+  CheckQueue queue_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;  // for the failure and the progress
+  std::exception_ptr failure_;
+};
+
+std::vector<MemberCheck> CheckRun::Run(const struct stat& st) {
+  // Members are independent: each core checks the next one not yet taken,
+  // the first ones while this thread still walks the headers.
+  unsigned helpersToStart = std::clamp(std::thread::hardware_concurrency(), 1u, 4u) - 1;
+  std::vector<std::thread> helpers;
+  MemberIndex index;
+  std::exception_ptr walkFailure;
+  try {
+    VisitHeaders(fd_, size_, archive_, [&](IndexedMember&& m) {
+      if (!m.regular) return;
+      index.push_back(EntryFor(m));
+      queue_.Add(std::move(m));
+      for (; helpersToStart > 0; --helpersToStart) {
+        try {
+          helpers.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+          // No thread to be had: the members wait for this one.
+        }
+      }
+    });
+  } catch (...) {
+    walkFailure = std::current_exception();
+    stop_ = true;
+  }
+  queue_.End();
+  if (!walkFailure) Work();
+  for (std::thread& helper : helpers) helper.join();
+  // A damaged header fails the whole check, whatever the members came to.
+  if (walkFailure) std::rethrow_exception(walkFailure);
+  if (failure_) std::rethrow_exception(failure_);
+  // The version check that follows extracts the common database from the same archive: it need not walk it again.
+  RememberIndex(st, std::move(index));
+  return queue_.Results();
+}
+
+void CheckRun::Work() {
+  std::vector<uint8_t> buffer;
+  const IndexedMember* member = nullptr;
+  MemberCheck* result = nullptr;
+  while (!stop_.load() && queue_.Take(member, result)) {
+    if (!stop_.load()) Check(*member, *result, buffer);
+  }
+}
+
+void CheckRun::Check(const IndexedMember& member, MemberCheck& result, std::vector<uint8_t>& buffer) {
+  result.name = StoredName(member);
+  if (!Decodable(member.header.method)) {
+    result.unsupportedMethod = member.header.method;
+    Done(member);
+    return;
+  }
+  try {
+    CheckMemberData(fd_, size_, member, archive_, result.name, buffer, stop_);
+    Done(member);
+  } catch (const rt::RuntimeError& e) {
+    if (e.number() != rt::err::BadFileFormat) {
+      Fail(std::current_exception());
+      return;
+    }
+    result.damage = e.description();
+    Done(member);
+  } catch (const DecodeStopped&) {
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+void CheckRun::Done(const IndexedMember& member) {
+  if (!progress_) return;
+  std::lock_guard lock(mutex_);
+  progress_(member.header.span + member.header.packedSize);
+}
+
+void CheckRun::Fail(std::exception_ptr error) {
+  std::lock_guard lock(mutex_);
+  if (!failure_) failure_ = std::move(error);
+  stop_ = true;
 }
 
 }  // namespace
 
 ArchiveCheck CheckEveryMember(const std::string& archivePath, const CheckProgress& progress) {
-  uint64_t size = 0;
-  const rt::UniqueFd fd = OpenToCheck(archivePath, size);
+  struct stat st {};
+  const rt::UniqueFd fd = OpenToCheck(archivePath, st);
+  const auto size = static_cast<uint64_t>(st.st_size);
   ArchiveCheck result;
   if (!StartsAsArchive(fd.get(), size, archivePath)) {
     result.lzh = false;
     return result;
   }
-  const std::vector<IndexedMember> members = RegularMembers(fd.get(), size, archivePath);
-  std::vector<MemberCheck>& checked = result.members;
-  checked.resize(members.size());
-  std::mutex progressMutex;
-  auto done = [&](const IndexedMember& m) {
-    if (!progress) return;
-    std::lock_guard lock(progressMutex);
-    progress(m.header.span + m.header.packedSize);
-  };
-
-  // Members are independent: each core decodes the next one not yet taken.
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::mutex failureMutex;
-  std::exception_ptr failure;
-  auto work = [&] {
-    for (std::size_t i; !stop.load() && (i = next.fetch_add(1)) < members.size();) {
-      checked[i].name = StoredName(members[i]);
-      if (!Decodable(members[i].header.method)) {
-        checked[i].unsupportedMethod = members[i].header.method;
-        done(members[i]);
-        continue;
-      }
-      try {
-        DecodeMember(fd.get(), size, members[i], archivePath, checked[i].name, -1, {}, stop);
-        done(members[i]);
-      } catch (const rt::RuntimeError& e) {
-        if (e.number() == rt::err::BadFileFormat) {
-          checked[i].damage = e.description();
-          done(members[i]);
-          continue;
-        }
-        std::lock_guard lock(failureMutex);
-        if (!failure) failure = std::current_exception();
-        stop = true;
-      } catch (const DecodeStopped&) {
-      } catch (...) {
-        std::lock_guard lock(failureMutex);
-        if (!failure) failure = std::current_exception();
-        stop = true;
-      }
-    }
-  };
-  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-  std::vector<std::thread> helpers;
-  for (unsigned k = 1; k < cores && k < members.size(); ++k) helpers.emplace_back(work);
-  work();
-  for (auto& t : helpers) t.join();
-  if (failure) std::rethrow_exception(failure);
+  result.members = CheckRun(fd.get(), size, archivePath, progress).Run(st);
   return result;
 }
 

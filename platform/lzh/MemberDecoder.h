@@ -6,20 +6,15 @@
 #include <string>
 
 #include "platform/lzh/HeaderWalk.h"
+#include "platform/lzh/MemberReader.h"
 
 namespace zr::lzh {
 
-// Thrown when another decoder's failure asked this one to stop.
-struct DecodeStopped {};
-
-// Methods libarchive decodes for us.
-bool Decodable(const std::string& method);
-
 // Decodes `member` of the archive open at `archiveFd` (`fileSize` bytes)
 // with its own libarchive reader started at the member's header, writes the
-// bytes to `out` and flushes it (unless not `flush`); with `out` below zero it only checks. A damaged member is a
-// run-time error naming `label`; `shown` names the copy in write errors. Gives up with
-// DecodeStopped once `stop` is set.
+// bytes to `out` and flushes it (unless not `flush`). A damaged member is a
+// run-time error naming `label`; `shown` names the copy in write errors.
+// Gives up with DecodeStopped once `stop` is set.
 void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member, const std::string& archive,
                   const std::string& label, int out, const std::string& shown, const std::atomic<bool>& stop,
                   bool flush = true);
