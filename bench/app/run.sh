@@ -248,7 +248,7 @@ bench_case() {
   shown=$(col 1) restore=$(col 2) bsdtar=$(col 3) lhasa=$(col 4) peak=$(col 5) own=$(col 6)
   printf '%-5s %10s %12s %11s %10s %12s %12s\n' median "$shown" "$restore" "$bsdtar" "$lhasa" "$peak" "$own"
   awk -v s="$shown" -v r="$restore" -v b="$bsdtar" -v l="$lhasa" -v p="$peak" 'BEGIN {
-    printf "check+restore / bsdtar+sync = %.2f (target <= 1.1)\n", r / b
+    printf "check+restore / bsdtar+sync = %.2f (target <= 0.9)\n", r / b
     printf "check+restore / lhasa+sync  = %.2f\n", r / l
     printf "peak memory = %.1f MiB (target <= 40)\n", p / 1024
     printf "window shown = %.0f ms (target <= 100)\n", s

@@ -34,7 +34,7 @@ one() {
   ours=$(awk '{ print $1 }' "$work/ours" | median)
   theirs=$(awk '{ print $1 }' "$work/theirs" | median)
   peak=$(awk '{ print $2 }' "$work/ours" | median)
-  printf '%-8s verify %7.3f s  bsdtar -xOf %7.3f s  verify / bsdtar = %.2f (target <= 1.2)  peak %.1f MiB\n' \
+  printf '%-8s verify %7.3f s  bsdtar -xOf %7.3f s  verify / bsdtar = %.2f (target <= 0.5)  peak %.1f MiB\n' \
     "$label" "$ours" "$theirs" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')" \
     "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')"
 }
