@@ -35,7 +35,14 @@ class frmRecov : public QWidget {
 
   void SetCaption(const std::string& caption);
   bool Enabled() const { return isEnabled(); }
-  void SetEnabled(bool enabled) { setEnabled(enabled); }
+  // Disabled, the window takes no input but keeps showing what it showed
+  // (as a disabled window does on the suite's home platform): repainting
+  // every control greyed would cost the restore more than all its flushes.
+  void SetEnabled(bool enabled) {
+    if (!enabled) setUpdatesEnabled(false);
+    setEnabled(enabled);
+    if (enabled) setUpdatesEnabled(true);
+  }
 
   ui::DisplayPanel& sspPath() { return *sspPath_; }
   ui::FileListBox& filBack() { return *filBack_; }
