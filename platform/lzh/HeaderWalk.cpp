@@ -68,6 +68,7 @@ class HeaderWindow {
         case HeaderParse::Complete:
           break;
       }
+      // Both bounds in unsigned arithmetic that cannot wrap: span <= got <= available.
       if (out.span > available || out.packedSize > available - out.span) {
         throw ArchiveDamaged(archive_, FaultText(HeaderFault::Truncated));
       }
@@ -106,30 +107,8 @@ bool Regular(const MemberHeader& h) {
 
 bool ReadHeaderAt(int fd, uint64_t size, uint64_t position, std::vector<uint8_t>& buffer, MemberHeader& out,
                   const std::string& archive) {
-  if (position >= size) throw ArchiveDamaged(archive, FaultText(HeaderFault::Truncated));
-  const uint64_t available = size - position;
-  std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(kFirstHeaderRead, available));
-  for (;;) {
-    const std::size_t got = ReadAt(fd, buffer, want, position, archive);
-    const bool toEnd = got == available || got < want;
-    const HeaderParse parse = ParseHeader({buffer.data(), got}, toEnd, out);
-    switch (parse.status) {
-      case HeaderParse::NeedMore:
-        want = static_cast<std::size_t>(std::min<uint64_t>(std::max(parse.needed, got + 1), available));
-        continue;
-      case HeaderParse::EndOfArchive:
-        return false;
-      case HeaderParse::Fault:
-        throw ArchiveDamaged(archive, FaultText(parse.fault));
-      case HeaderParse::Complete:
-        break;
-    }
-    // Both bounds in unsigned arithmetic that cannot wrap: span <= got <= available.
-    if (out.span > available || out.packedSize > available - out.span) {
-      throw ArchiveDamaged(archive, FaultText(HeaderFault::Truncated));
-    }
-    return true;
-  }
+  HeaderWindow window(fd, size, archive);
+  return window.Header(position, kFirstHeaderRead, out, buffer);
 }
 
 std::vector<IndexedMember> WalkHeaders(int fd, uint64_t size, const std::string& archive) {
