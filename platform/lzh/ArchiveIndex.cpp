@@ -61,17 +61,18 @@ IndexEntry EntryFor(const IndexedMember& member) {
 
 bool Describes(const IndexEntry& entry, const MemberHeader& header) { return Fingerprint(header) == entry.fingerprint; }
 
-std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh) {
+std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh,
+                                           bool walkAfresh) {
   const ArchiveIdentity identity = ArchiveIdentity::Of(st);
   std::lock_guard oneWalk(walking);
-  {
+  if (!walkAfresh) {
     std::lock_guard lock(mutex);
     if (remembered && rememberedFor == identity) {
       fresh = false;
       return remembered;
     }
   }
-  std::shared_ptr<const MemberIndex> index = LoadWalk(identity);
+  std::shared_ptr<const MemberIndex> index = walkAfresh ? nullptr : LoadWalk(identity);
   fresh = index == nullptr;
   if (fresh) {
     index = std::make_shared<const MemberIndex>(Walk(fd, static_cast<uint64_t>(st.st_size), archive));

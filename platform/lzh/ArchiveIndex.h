@@ -49,7 +49,9 @@ bool Describes(const IndexEntry& entry, const MemberHeader& header);
 // The members of the archive open at `fd` whose fstat is `st`: remembered
 // when the same file (device, inode, size, modification and change times)
 // was walked before, walked now otherwise. `fresh` says which.
-std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh);
+// With `walkAfresh`, nothing remembered or kept is looked at.
+std::shared_ptr<const MemberIndex> IndexOf(int fd, const struct stat& st, const std::string& archive, bool& fresh,
+                                           bool walkAfresh = false);
 
 // Remembers `index` as the walk of the archive whose fstat is `st`, made
 // by a reader that walked it for reasons of its own, and keeps it on disk

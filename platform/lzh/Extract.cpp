@@ -190,7 +190,9 @@ int Extraction::FindTargets(uint64_t size, bool& read) {
   read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
   if (!fresh && !read) {
     ForgetIndex();
-    index_ = IndexOf(archiveFd_.get(), archiveStat_, archive_, fresh);
+    // Not what another thread may have remembered or kept meanwhile: only a
+    // walk made now can tell a changed file from a wrong walk.
+    index_ = IndexOf(archiveFd_.get(), archiveStat_, archive_, fresh, true);
     missing = FindAll(targets_, *index_);
     read = missing == 0 && ReadFound(archiveFd_.get(), size, targets_, archive_, fresh);
   }
