@@ -3,6 +3,10 @@
 
 #include <archive_entry.h>
 
+#include <array>
+#include <mutex>
+#include <numeric>
+
 #include "platform/lzh/ErrorTexts.h"
 
 namespace zr::lzh {
@@ -12,7 +16,27 @@ namespace {
 // and no member this program restores comes near it.
 constexpr uint64_t kMaxMemberBytes = 0xFFFFFFFFULL;
 
+// libarchive's LHA reader fills a process-wide CRC table the first time any
+// reader reads a header, and marks it filled before it is: a second reader
+// on another thread in that moment checks CRCs against a half-made table and
+// calls a sound archive damaged. One header read alone, before any reader of
+// ours exists, fills it while nobody else can look.
+void FillLibarchiveTables() {
+  // An empty stored member "a" (level 0) and the end mark.
+  std::array<unsigned char, 26> bytes{23, 0, '-', 'l', 'h', '0', '-',  0, 0, 0,   0, 0, 0,
+                                      0,  0, 0,   0,   0,   0,   0x20, 0, 1, 'a', 0, 0, 0};
+  bytes[1] = static_cast<unsigned char>(std::accumulate(bytes.begin() + 2, bytes.begin() + 25, 0u));
+  struct archive* a = archive_read_new();
+  if (a == nullptr) return;
+  archive_read_support_format_lha(a);
+  struct archive_entry* entry = nullptr;
+  if (archive_read_open_memory(a, bytes.data(), bytes.size()) == ARCHIVE_OK) archive_read_next_header(a, &entry);
+  archive_read_free(a);
+}
+
 struct archive* NewLhaReader() {
+  static std::once_flag filled;
+  std::call_once(filled, FillLibarchiveTables);
   struct archive* a = archive_read_new();
   if (a == nullptr) throw rt::RuntimeError(rt::err::OutOfMemory, "メモリが不足しています。");
   archive_read_support_format_lha(a);
