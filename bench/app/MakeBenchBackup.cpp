@@ -8,8 +8,12 @@
 //            about 2:1, templates of 6 and 4 MB
 //   scale    10,000 members, over 1.5 GB in the archive: scanned attachments
 //            that do not compress (stored, as LHa stores them), 30 MB templates
+//   users    2,000 members, ~350 MB that pack about 2:1 as dense does, but
+//            no yearly databases: every member is one user's, 90-260 KB,
+//            so no member is small enough to read past and none is large
+//            enough to skip much of (an office that keeps records per user)
 //
-// Usage: zr-bench-backup HOME [records|dense|scale]
+// Usage: zr-bench-backup HOME [records|dense|scale|users]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -241,15 +245,18 @@ struct Corpus {
   std::size_t members;
   uint64_t recordBytes;  // records databases, all members but the last three
   std::size_t templateBytes[2];
-  std::size_t freeText;      // random characters per sentence of a note
-  uint64_t attachmentBytes;  // stored members that do not compress
+  std::size_t freeText;                      // random characters per sentence of a note
+  uint64_t attachmentBytes;                  // stored members that do not compress
+  std::size_t yearly = 16;                   // yearly record databases, which take what users leave of recordBytes
+  std::size_t shapeBytes[2] = {8000, 1000};  // users' databases: the smallest, and the step between sizes
 };
 
 Corpus CorpusNamed(const std::string& name) {
   if (name == "records") return {2100, 320'000'000, {4'000'000, 3'000'000}, 0, 0};
   if (name == "dense") return {2000, 340'000'000, {6'300'000, 4'200'000}, 150, 0};
   if (name == "scale") return {10000, 60'000'000, {30'000'000, 30'000'000}, 0, 1'550'000'000};
-  throw std::runtime_error("unknown corpus " + name + " (records, dense, scale)");
+  if (name == "users") return {2000, 0, {6'300'000, 4'200'000}, 100, 0, 0, {80'000, 2'500}};
+  throw std::runtime_error("unknown corpus " + name + " (records, dense, scale, users)");
 }
 
 // Bytes that do not compress, as a scanned page or a PDF: stored as they are.
@@ -267,7 +274,7 @@ std::string Attachment(uint64_t variant, std::size_t bytes) {
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s HOME [records|dense|scale]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s HOME [records|dense|scale|users]\n", argv[0]);
     return 2;
   }
   try {
@@ -291,7 +298,7 @@ int main(int argc, char** argv) {
 
     // A few yearly record databases carry most of the bytes; the office's
     // per-user files make up the count. Users share a few shapes.
-    const std::size_t yearly = 16;
+    const std::size_t yearly = corpus.yearly;
     const std::size_t attachments = corpus.attachmentBytes > 0 ? corpus.members / 2 : 0;
     const std::size_t users = corpus.members - yearly - attachments - 3;
     const uint64_t userBytes = 40 * 1000;
@@ -301,7 +308,9 @@ int main(int argc, char** argv) {
                   RecordDatabase(100 + i, static_cast<std::size_t>(rest / yearly + 1)), mtime - 86400 * 30);
     }
     std::vector<std::string> shapes;
-    for (int i = 0; i < 64; ++i) shapes.push_back(RecordDatabase(1000 + i, 8000 + 1000 * i));
+    for (std::size_t i = 0; i < 64; ++i) {
+      shapes.push_back(RecordDatabase(1000 + i, corpus.shapeBytes[0] + corpus.shapeBytes[1] * i));
+    }
     for (std::size_t i = 0; i < users; ++i) {
       char name[64];
       std::snprintf(name, sizeof name, "%06zu.wf6", i + 1);

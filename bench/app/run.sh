@@ -2,7 +2,8 @@
 # The whole program on large realistic backups, driven with the keyboard under
 # Xvfb: the generated corpora of zr-bench-backup (records: 2,100 members that
 # pack 7:1; dense: 2,000 members that pack 2:1; scale: 10,000 members, 1.5 GB
-# in the archive, 30 MB templates), the common database and both templates
+# in the archive, 30 MB templates; users: 2,000 members of one user each,
+# 80-240 KB, that pack 2:1), the common database and both templates
 # last; or the one backup BENCH_ARCHIVE names (its common database and both
 # templates must be there). Reports per run and as medians, for each backup:
 #   shown    launch to the window's first paint on screen
@@ -15,7 +16,7 @@
 # The program's moments come from its ZR_TIMING=1 trace on stderr; each
 # run's trace is kept in build-release/bench-app/traces/.
 #
-# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale"] bench/app/run.sh [RUNS]
+# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale users"] bench/app/run.sh [RUNS]
 #        (default 5 runs; the first run warms the cache too)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -270,5 +271,5 @@ if [ -n "${BENCH_ARCHIVE:-}" ]; then
   BENCH_ARCHIVE=$(realpath "$BENCH_ARCHIVE")
   bench_case given
 else
-  for corpus in ${BENCH_CORPORA:-records dense scale}; do bench_case "$corpus"; done
+  for corpus in ${BENCH_CORPORA:-records dense scale users}; do bench_case "$corpus"; done
 fi

@@ -21,7 +21,7 @@
 # Run bench/app/run.sh first: it builds the Release program and makes the
 # corpora. Mounting needs /dev/fuse and root (or fusermount3's rights).
 #
-# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale"] bench/app/slow-share.sh [RUNS]
+# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale users"] bench/app/slow-share.sh [RUNS]
 #        (default 3 runs; BENCH_ONCE=0 leaves out the single runs of lhasa and bsdtar -xOf)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -255,7 +255,7 @@ if [ -n "${BENCH_ARCHIVE:-}" ]; then
   }
   bench_case "$(realpath "$BENCH_ARCHIVE")" given
 else
-  for corpus in ${BENCH_CORPORA:-records dense scale}; do
+  for corpus in ${BENCH_CORPORA:-records dense scale users}; do
     corpus_archive="$build/bench-app/$corpus/home/backup/ZrDataBK/ZrBackup_20250301.lzh"
     [ -f "$corpus_archive" ] || {
       echo "bench: $corpus_archive is missing (bench/app/run.sh makes it)" >&2

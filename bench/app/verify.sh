@@ -4,7 +4,7 @@
 # bench/app/run.sh first: it builds the Release program and makes the corpora.
 # Reports medians of wall-clock time and the program's peak memory.
 #
-# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale"] bench/app/verify.sh [RUNS]
+# Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale users"] bench/app/verify.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-5}
@@ -42,7 +42,7 @@ one() {
 if [ -n "${BENCH_ARCHIVE:-}" ]; then
   one given "$BENCH_ARCHIVE"
 else
-  for corpus in ${BENCH_CORPORA:-records dense scale}; do
+  for corpus in ${BENCH_CORPORA:-records dense scale users}; do
     archive="$build/bench-app/$corpus/home/backup/ZrDataBK/ZrBackup_20250301.lzh"
     [ -f "$archive" ] || {
       echo "bench: $archive is missing (bench/app/run.sh makes it)" >&2
