@@ -32,6 +32,9 @@ ssize_t FileOps::Write(int fd, const void* buffer, std::size_t count) { return :
 int FileOps::Fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int FileOps::Fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
 int FileOps::Fsync(int fd) { return ::fsync(fd); }
+void FileOps::StartWriteback(int fd, off_t offset, off_t count) {
+  (void)::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
+}
 int FileOps::MkdirAt(int dirFd, const char* name, mode_t mode) { return ::mkdirat(dirFd, name, mode); }
 int FileOps::LinkAt(int fromDir, const char* from, int toDir, const char* to) {
   return ::linkat(fromDir, from, toDir, to, 0);

@@ -34,6 +34,9 @@ class FileOps {
   virtual int Fchmod(int fd, mode_t mode);
   virtual int Fchown(int fd, uid_t uid, gid_t gid);
   virtual int Fsync(int fd);
+  // Lets written bytes start on their way to the disk, so that the Fsync
+  // that follows has less to wait for. Makes nothing durable; may do nothing.
+  virtual void StartWriteback(int fd, off_t offset, off_t count);
   virtual int MkdirAt(int dirFd, const char* name, mode_t mode);
   virtual int LinkAt(int fromDir, const char* from, int toDir, const char* to);
   virtual int RenameAt(int fromDir, const char* from, int toDir, const char* to);

@@ -94,6 +94,9 @@ int ScriptedOps::Fsync(int fd) {
   if (Hit(Op::Fsync)) return -1;
   return syncForReal ? FileOps::Fsync(fd) : 0;
 }
+void ScriptedOps::StartWriteback(int fd, off_t offset, off_t count) {
+  if (syncForReal) FileOps::StartWriteback(fd, offset, count);
+}
 int ScriptedOps::MkdirAt(int dirFd, const char* name, mode_t mode) {
   return Hit(Op::MkdirAt, name, dirFd) ? -1 : FileOps::MkdirAt(dirFd, name, mode);
 }

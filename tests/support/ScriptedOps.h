@@ -68,6 +68,7 @@ class ScriptedOps : public rt::FileOps {
   int Fstatfs(int fd, struct statfs* st) override;
   ssize_t Write(int fd, const void* buffer, std::size_t count) override;
   int Fchmod(int fd, mode_t mode) override;
+  void StartWriteback(int fd, off_t offset, off_t count) override;
   int Fchown(int fd, uid_t uid, gid_t gid) override;
   int Fsync(int fd) override;
   int MkdirAt(int dirFd, const char* name, mode_t mode) override;
