@@ -22,7 +22,7 @@ constexpr unsigned BitsOf(uint16_t e) { return (e >> 9) & 0x1F; }
 
 // A canonical Huffman code looked up by its first `maxBits` bits: codes up
 // to kRootBits long straight from `root`, longer ones from `rest`, which
-// holds the part of a full maxBits-bit table those codes cover.
+// holds the stretch of a full maxBits-bit table those codes cover.
 struct Code {
   int maxBits = 0;
   int shift = 0;  // maxBits - kRootBits, when positive

@@ -24,7 +24,10 @@ class LhDecoder {
  public:
   // The packed bytes reach libarchive in reads of this size, from the start of the member's data.
   static constexpr std::size_t kInputBlock = 128 * 1024;
-  // libarchive hands decoded data out in blocks of this size, the last one shorter.
+  // libarchive 3.6 decodes into a ring of this size and hands each one out
+  // the moment it fills, before it reads on; the last one shorter, an empty
+  // one never. (Later libarchive hands out data otherwise: the tests that
+  // hold this decoder to libarchive's reading would show it.)
   static constexpr std::size_t kOutputBlock = 128 * 1024;
 
   // Damage found in the stream: DataFault::BadStream, or DataFault::Truncated
