@@ -1,8 +1,11 @@
 #include "fuzz/lzh/ExtractFuzz.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +14,10 @@
 #include <vector>
 
 #include "platform/lzh/ArchiveIndex.h"
+#include "platform/lzh/DataCheck.h"
 #include "platform/lzh/Extract.h"
+#include "platform/lzh/HeaderWalk.h"
+#include "platform/lzh/MemberDecoder.h"
 #include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
@@ -80,7 +86,61 @@ int CheckedExtraction(const Scratch& scratch, Mode mode) {
   return missing;
 }
 
+std::string Contents(int fd) {
+  std::string bytes;
+  char block[65536];
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(fd, block, sizeof block, at);
+    if (n <= 0) return bytes;
+    bytes.append(block, static_cast<std::size_t>(n));
+    at += n;
+  }
+}
+
 }  // namespace
+
+std::vector<TwoDecodings> DecodeBothWays(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) std::abort();
+  struct Closed {
+    int fd;
+    ~Closed() { close(fd); }
+  } closed{fd};
+  struct stat st {};
+  if (fstat(fd, &st) != 0) std::abort();
+  const auto size = static_cast<uint64_t>(st.st_size);
+  std::vector<IndexedMember> members;
+  try {
+    members = WalkHeaders(fd, size, path);
+  } catch (const rt::RuntimeError&) {
+    return {};
+  }
+  std::vector<TwoDecodings> result;
+  CheckSpace space;
+  const std::atomic<bool> stop{false};
+  for (const IndexedMember& member : members) {
+    if (!member.regular || !Decodable(member.header.method)) continue;
+    TwoDecodings& two = result.emplace_back();
+    two.stored = Stored(member.header.method);
+    try {
+      CheckMemberData(fd, size, member, path, "m", space, stop, [&](const uint8_t* data, std::size_t n) {
+        two.ours.append(reinterpret_cast<const char*>(data), n);
+      });
+    } catch (const rt::RuntimeError& e) {
+      two.oursDamage = e.description();
+    }
+    const int out = memfd_create("theirs", MFD_CLOEXEC);
+    if (out < 0) std::abort();
+    try {
+      DecodeMember(fd, size, member, path, "m", out, "", stop, false);
+    } catch (const rt::RuntimeError& e) {
+      two.theirsDamage = e.description();
+    }
+    two.theirs = Contents(out);
+    close(out);
+  }
+  return result;
+}
 
 void ExtractOnce(const uint8_t* data, std::size_t size) {
   static Scratch scratch;
@@ -100,6 +160,9 @@ void ExtractOnce(const uint8_t* data, std::size_t size) {
   ForgetIndex();
   const int walked = CheckedExtraction(scratch, mode);
   if (CheckedExtraction(scratch, mode) != walked) Broken("the remembered walk disagrees with a fresh one");
+  for (const TwoDecodings& two : DecodeBothWays(scratch.archive.string())) {
+    if (!two.Agree()) Broken("the check decodes unlike libarchive");
+  }
 }
 
 }  // namespace zr::lzh::fuzz

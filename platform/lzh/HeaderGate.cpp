@@ -5,12 +5,14 @@
 #include <cerrno>
 
 #include "platform/lzh/ErrorTexts.h"
+#include "platform/lzh/LhDecoder.h"
 #include "platform/runtime/FileOps.h"
 
 namespace zr::lzh {
 namespace {
 
-constexpr std::size_t kReadBlock = 128 * 1024;
+// Our decoder reads in the same blocks: where libarchive's reads stop decides where it finds a stream's end.
+constexpr std::size_t kReadBlock = LhDecoder::kInputBlock;
 
 bool SameMember(const MemberHeader& a, const MemberHeader& b) {
   return a.span == b.span && a.packedSize == b.packedSize && a.originalSize == b.originalSize &&

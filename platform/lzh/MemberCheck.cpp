@@ -88,7 +88,7 @@ class CheckRun {
 
  private:
   void Work();
-  void Check(const IndexedMember& member, MemberCheck& result, std::vector<uint8_t>& buffer);
+  void Check(const IndexedMember& member, MemberCheck& result, CheckSpace& space);
   void Done(const IndexedMember& member);
   void Fail(std::exception_ptr error);
 
@@ -138,15 +138,15 @@ std::vector<MemberCheck> CheckRun::Run(const struct stat& st) {
 }
 
 void CheckRun::Work() {
-  std::vector<uint8_t> buffer;
+  CheckSpace space;
   const IndexedMember* member = nullptr;
   MemberCheck* result = nullptr;
   while (!stop_.load() && queue_.Take(member, result)) {
-    if (!stop_.load()) Check(*member, *result, buffer);
+    if (!stop_.load()) Check(*member, *result, space);
   }
 }
 
-void CheckRun::Check(const IndexedMember& member, MemberCheck& result, std::vector<uint8_t>& buffer) {
+void CheckRun::Check(const IndexedMember& member, MemberCheck& result, CheckSpace& space) {
   result.name = StoredName(member);
   if (!Decodable(member.header.method)) {
     result.unsupportedMethod = member.header.method;
@@ -154,7 +154,7 @@ void CheckRun::Check(const IndexedMember& member, MemberCheck& result, std::vect
     return;
   }
   try {
-    CheckMemberData(fd_, size_, member, archive_, result.name, buffer, stop_);
+    CheckMemberData(fd_, size_, member, archive_, result.name, space, stop_);
     Done(member);
   } catch (const rt::RuntimeError& e) {
     if (e.number() != rt::err::BadFileFormat) {
