@@ -1,23 +1,32 @@
 #!/usr/bin/env bash
 # --verify beside `bsdtar -xOf FILE > /dev/null` (every member decoded, nothing
 # kept) on the benchmark's backups, or on the one BENCH_ARCHIVE names. Run
-# bench/app/run.sh first: it builds the Release program and makes the corpora.
+# bench/app/run.sh first: it makes the corpora. Every --verify must say OK.
 # Reports medians of wall-clock time and the program's peak memory.
 #
 # Usage: [BENCH_ARCHIVE=FILE] [BENCH_CORPORA="records dense scale users"] bench/app/verify.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-5}
-build=build-release
+build="build-release"
 program="$build/ZrBunsyoRes"
-[ -x "$program" ] || {
-  echo "bench: $program is missing (bench/app/run.sh builds it)" >&2
+# The program as the tree is now, never one a run before left behind.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZR_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target ZrBunsyoRes >"$build/verify-build.log" 2>&1 || {
+  cat "$build/verify-build.log" >&2
   exit 1
 }
 export LC_ALL=C.UTF-8
 
 median() { sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-seconds() { /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1 || true; cat "$work/time"; }
+seconds() {
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>&1 || {
+    echo "bench: $* failed:" >&2
+    cat "$work/out" >&2
+    exit 1
+  }
+  cat "$work/time"
+}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
