@@ -1,7 +1,6 @@
 #include "fuzz/lzh/ExtractFuzz.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +14,10 @@
 
 #include "platform/lzh/ArchiveIndex.h"
 #include "platform/lzh/DataCheck.h"
+#include "platform/lzh/ErrorTexts.h"
 #include "platform/lzh/Extract.h"
 #include "platform/lzh/HeaderWalk.h"
-#include "platform/lzh/MemberDecoder.h"
+#include "platform/lzh/MemberReader.h"
 #include "platform/runtime/FileOps.h"
 #include "platform/runtime/RuntimeError.h"
 
@@ -86,15 +86,21 @@ int CheckedExtraction(const Scratch& scratch, Mode mode) {
   return missing;
 }
 
-std::string Contents(int fd) {
+// The member as libarchive alone decodes it: what our decoder is held to.
+std::string LibarchiveDecoding(int fd, uint64_t size, const IndexedMember& member, const std::string& path,
+                               std::string& damage) {
   std::string bytes;
-  char block[65536];
-  for (off_t at = 0;;) {
-    const ssize_t n = pread(fd, block, sizeof block, at);
-    if (n <= 0) return bytes;
-    bytes.append(block, static_cast<std::size_t>(n));
-    at += n;
+  try {
+    RefuseUndecodable(member.header, path, "m");
+    MemberReader reader(fd, size, member, path, "m");
+    const void* data = nullptr;
+    std::size_t n = 0;
+    while (reader.Next(data, n)) bytes.append(static_cast<const char*>(data), n);
+    if (reader.produced() != member.header.originalSize) throw MemberDamaged(path, "m", DataFault::Length);
+  } catch (const rt::RuntimeError& e) {
+    damage = e.description();
   }
+  return bytes;
 }
 
 }  // namespace
@@ -129,15 +135,7 @@ std::vector<TwoDecodings> DecodeBothWays(const std::string& path) {
     } catch (const rt::RuntimeError& e) {
       two.oursDamage = e.description();
     }
-    const int out = memfd_create("theirs", MFD_CLOEXEC);
-    if (out < 0) std::abort();
-    try {
-      DecodeMember(fd, size, member, path, "m", out, "", stop, false);
-    } catch (const rt::RuntimeError& e) {
-      two.theirsDamage = e.description();
-    }
-    two.theirs = Contents(out);
-    close(out);
+    two.theirs = LibarchiveDecoding(fd, size, member, path, two.theirsDamage);
   }
   return result;
 }

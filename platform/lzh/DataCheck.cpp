@@ -46,13 +46,15 @@ void CheckStored(int fd, const IndexedMember& member, const std::string& archive
   if (produced != header.originalSize) throw MemberDamaged(archive, label, DataFault::Length);
 }
 
-// Compressed data goes through our own decoder, which is faster than
-// libarchive's and finds each fault where libarchive's reading would: it
-// reads the packed bytes in the blocks MemberSource hands libarchive, and
-// hands out its output in libarchive's blocks, each checked against the
-// declared size as MemberReader checks it; the CRC comes before the length.
-void CheckCompressed(int fd, const IndexedMember& member, const std::string& archive, const std::string& label,
-                     LhDecoder& decoder, const std::atomic<bool>& stop, const DataBlocks& blocks) {
+}  // namespace
+
+// Our own decoder is faster than libarchive's and finds each fault where
+// libarchive's reading would: it reads the packed bytes in the blocks
+// MemberSource hands libarchive, and hands out its output in libarchive's
+// blocks, each checked against the declared size as MemberReader checks
+// it; the CRC comes before the length.
+void DecodeCompressed(int fd, const IndexedMember& member, const std::string& archive, const std::string& label,
+                      LhDecoder& decoder, const std::atomic<bool>& stop, const DataBlocks& blocks) {
   const MemberHeader& header = member.header;
   uint64_t offset = member.position + header.span;
   uint64_t produced = 0;
@@ -86,8 +88,6 @@ void CheckCompressed(int fd, const IndexedMember& member, const std::string& arc
   if (produced != header.originalSize) throw MemberDamaged(archive, label, DataFault::Length);
 }
 
-}  // namespace
-
 void CheckMemberData(int archiveFd, uint64_t fileSize, const IndexedMember& member, const std::string& archive,
                      const std::string& label, CheckSpace& space, const std::atomic<bool>& stop,
                      const DataBlocks& blocks) {
@@ -98,7 +98,7 @@ void CheckMemberData(int archiveFd, uint64_t fileSize, const IndexedMember& memb
   if (Stored(header.method)) {
     CheckStored(archiveFd, member, archive, label, space.buffer, stop, blocks);
   } else {
-    CheckCompressed(archiveFd, member, archive, label, space.decoder, stop, blocks);
+    DecodeCompressed(archiveFd, member, archive, label, space.decoder, stop, blocks);
   }
 }
 

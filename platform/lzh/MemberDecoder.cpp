@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "platform/lzh/DataCheck.h"
 #include "platform/lzh/ErrorTexts.h"
 #include "platform/runtime/FileOps.h"
 
@@ -26,22 +27,35 @@ void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member,
                   bool flush) {
   const MemberHeader& header = member.header;
   RefuseUndecodable(header, archive, label);
+  // libarchive reads every header, and must read it as our walk did.
   MemberReader reader(archiveFd, fileSize, member, archive, label);
-  // libarchive checks the data CRC as the member ends (a mismatch is damage
-  // from Next): a second CRC over the same bytes would check nothing new.
+  uint64_t written = 0;
   uint64_t sentOn = 0;
-  for (;;) {
-    if (stop.load(std::memory_order_relaxed)) throw DecodeStopped{};
-    const void* data = nullptr;
-    std::size_t size = 0;
-    if (!reader.Next(data, size)) break;
+  const auto write = [&](const void* data, std::size_t size) {
     WriteAll(out, data, size, label, shown);
-    if (flush && reader.produced() - sentOn >= kWritebackStep) {
-      rt::Ops().StartWriteback(out, static_cast<off_t>(sentOn), static_cast<off_t>(reader.produced() - sentOn));
-      sentOn = reader.produced();
+    written += size;
+    if (flush && written - sentOn >= kWritebackStep) {
+      rt::Ops().StartWriteback(out, static_cast<off_t>(sentOn), static_cast<off_t>(written - sentOn));
+      sentOn = written;
     }
+  };
+  if (Stored(header.method)) {
+    // libarchive checks a stored member's CRC as it ends (a mismatch is
+    // damage from Next): a second CRC over the same bytes would check nothing new.
+    for (;;) {
+      if (stop.load(std::memory_order_relaxed)) throw DecodeStopped{};
+      const void* data = nullptr;
+      std::size_t size = 0;
+      if (!reader.Next(data, size)) break;
+      write(data, size);
+    }
+    if (reader.produced() != header.originalSize) throw MemberDamaged(archive, label, DataFault::Length);
+  } else {
+    // The decoder the backup check uses, so that what it passes is what a restore reads.
+    LhDecoder decoder;
+    DecodeCompressed(archiveFd, member, archive, label, decoder, stop,
+                     [&](const uint8_t* data, std::size_t size) { write(data, size); });
   }
-  if (reader.produced() != header.originalSize) throw MemberDamaged(archive, label, DataFault::Length);
   if (flush && rt::Ops().Fsync(out) != 0)
     throw rt::ErrorFromErrno(errno, "「" + label + "」をディスクに書き込めません: " + shown);
 }

@@ -11,8 +11,9 @@
 namespace zr::lzh {
 
 // Decodes `member` of the archive open at `archiveFd` (`fileSize` bytes)
-// with its own libarchive reader started at the member's header, writes the
-// bytes to `out` and flushes it (unless not `flush`). A damaged member is a
+// (libarchive reads its header and a stored member's data, our decoder the
+// compressed data, as the backup check does), writes the bytes to `out` and
+// flushes it (unless not `flush`). A damaged member is a
 // run-time error naming `label`; `shown` names the copy in write errors.
 // Gives up with DecodeStopped once `stop` is set.
 void DecodeMember(int archiveFd, uint64_t fileSize, const IndexedMember& member, const std::string& archive,

@@ -1,6 +1,6 @@
-// The backup check decodes compressed members with our own decoder, an
-// extraction with libarchive: every stream, sound or damaged, must come out
-// of both the same, down to the data handed out before the damage.
+// The backup check and every extraction decode compressed members with our
+// own decoder: every stream, sound or damaged, must come out of it as out of
+// libarchive, down to the data handed out before the damage.
 #include <gtest/gtest.h>
 
 #include <algorithm>
