@@ -90,13 +90,14 @@ int CheckedExtraction(const Scratch& scratch, Mode mode) {
 std::string LibarchiveDecoding(int fd, uint64_t size, const IndexedMember& member, const std::string& path,
                                std::string& damage) {
   std::string bytes;
+  const std::string label = "m";  // the reader keeps a reference
   try {
-    RefuseUndecodable(member.header, path, "m");
-    MemberReader reader(fd, size, member, path, "m");
+    RefuseUndecodable(member.header, path, label);
+    MemberReader reader(fd, size, member, path, label);
     const void* data = nullptr;
     std::size_t n = 0;
     while (reader.Next(data, n)) bytes.append(static_cast<const char*>(data), n);
-    if (reader.produced() != member.header.originalSize) throw MemberDamaged(path, "m", DataFault::Length);
+    if (reader.produced() != member.header.originalSize) throw MemberDamaged(path, label, DataFault::Length);
   } catch (const rt::RuntimeError& e) {
     damage = e.description();
   }
